@@ -22,7 +22,7 @@ template <typename... Parts>
 }  // namespace error
 
 // VX_ASSERT(condition, pieces of the message...): the message is only built on failure.
-#define VX_ASSERT(cond, ...)                                                      \
-  do {                                                                            \
+#define VX_ASSERT(cond, ...)                                                     \
+  do {                                                                           \
     if (__builtin_expect(!(cond), 0)) ::error::assertionFailedWith(__VA_ARGS__); \
   } while (0)

@@ -23,6 +23,8 @@ void throwSystemError(const std::string& context, int code) {
   }
 }
 
-void throwErrno(const std::string& context) { throwSystemError(context, errno); }
+void throwErrno(const std::string& context) {
+  throwSystemError(context, errno);
+}
 
 }  // namespace error

@@ -9,8 +9,12 @@ namespace error {
 namespace {
 
 // strerror_r has two signatures; both end up here.
-[[maybe_unused]] const char* pick(int rc, const char* buf) { return rc == 0 ? buf : nullptr; }
-[[maybe_unused]] const char* pick(const char* result, const char*) { return result; }
+[[maybe_unused]] const char* pick(int rc, const char* buf) {
+  return rc == 0 ? buf : nullptr;
+}
+[[maybe_unused]] const char* pick(const char* result, const char*) {
+  return result;
+}
 
 }  // namespace
 
@@ -26,7 +30,8 @@ std::string systemText(int code) {
     return num;
   }
   out.assign(text, strnlen(text, 255));
-  while (!out.empty() && (out.back() == '\r' || out.back() == '\n')) out.pop_back();
+  while (!out.empty() && (out.back() == '\r' || out.back() == '\n'))
+    out.pop_back();
   if (out.empty()) out = std::to_string(static_cast<unsigned>(code));
   return out;
 }

@@ -14,16 +14,46 @@ namespace util {
 // The printed name of a number type, as used in parse messages ("int", "unsigned int", ...).
 template <typename T>
 constexpr const char* typeName();
-template <> constexpr const char* typeName<short>() { return "short"; }
-template <> constexpr const char* typeName<unsigned short>() { return "unsigned short"; }
-template <> constexpr const char* typeName<int>() { return "int"; }
-template <> constexpr const char* typeName<unsigned int>() { return "unsigned int"; }
-template <> constexpr const char* typeName<long>() { return "long"; }
-template <> constexpr const char* typeName<unsigned long>() { return "unsigned long"; }
-template <> constexpr const char* typeName<long long>() { return "long long"; }
-template <> constexpr const char* typeName<unsigned long long>() { return "unsigned long long"; }
-template <> constexpr const char* typeName<float>() { return "float"; }
-template <> constexpr const char* typeName<double>() { return "double"; }
+template <>
+constexpr const char* typeName<short>() {
+  return "short";
+}
+template <>
+constexpr const char* typeName<unsigned short>() {
+  return "unsigned short";
+}
+template <>
+constexpr const char* typeName<int>() {
+  return "int";
+}
+template <>
+constexpr const char* typeName<unsigned int>() {
+  return "unsigned int";
+}
+template <>
+constexpr const char* typeName<long>() {
+  return "long";
+}
+template <>
+constexpr const char* typeName<unsigned long>() {
+  return "unsigned long";
+}
+template <>
+constexpr const char* typeName<long long>() {
+  return "long long";
+}
+template <>
+constexpr const char* typeName<unsigned long long>() {
+  return "unsigned long long";
+}
+template <>
+constexpr const char* typeName<float>() {
+  return "float";
+}
+template <>
+constexpr const char* typeName<double>() {
+  return "double";
+}
 
 // Reads the whole text as a T with a standard input string stream (leading blanks are skipped,
 // nothing may follow the number).

@@ -14,13 +14,27 @@ std::string format(const char* f, A... args) {
 }
 }  // namespace
 
-std::string dec(int32_t v) { return format("%i", v); }
-std::string dec2(int32_t v) { return format("%02i", v); }
-std::string udec(uint32_t v) { return format("%u", v); }
-std::string udec2(uint32_t v) { return format("%02u", v); }
-std::string u64dec(uint64_t v) { return format("%" PRIu64, v); }
-std::string hex(uint32_t v, int width) { return format("%0*x", width, v); }
-std::string hex64(uint64_t v) { return format("%016" PRIX64, v); }
+std::string dec(int32_t v) {
+  return format("%i", v);
+}
+std::string dec2(int32_t v) {
+  return format("%02i", v);
+}
+std::string udec(uint32_t v) {
+  return format("%u", v);
+}
+std::string udec2(uint32_t v) {
+  return format("%02u", v);
+}
+std::string u64dec(uint64_t v) {
+  return format("%" PRIu64, v);
+}
+std::string hex(uint32_t v, int width) {
+  return format("%0*x", width, v);
+}
+std::string hex64(uint64_t v) {
+  return format("%016" PRIX64, v);
+}
 
 std::string calendarText(time_t seconds, const char* fmt, bool local) {
   struct tm tm;

@@ -7,13 +7,13 @@
 
 namespace util {
 
-std::string dec(int32_t v);          // "%i"
-std::string dec2(int32_t v);         // "%02i"
-std::string udec(uint32_t v);        // "%u"
-std::string udec2(uint32_t v);       // "%02u"
-std::string u64dec(uint64_t v);      // unsigned 64-bit decimal
+std::string dec(int32_t v);                  // "%i"
+std::string dec2(int32_t v);                 // "%02i"
+std::string udec(uint32_t v);                // "%u"
+std::string udec2(uint32_t v);               // "%02u"
+std::string u64dec(uint64_t v);              // unsigned 64-bit decimal
 std::string hex(uint32_t v, int width = 0);  // lower case, left-padded with "0" to width
-std::string hex64(uint64_t v);       // upper case, exactly 16 digits
+std::string hex64(uint64_t v);               // upper case, exactly 16 digits
 
 // strftime of `seconds` with `format` (at most 1023 characters), in local time or UTC.
 // A time the C library cannot convert gives "invalid time".

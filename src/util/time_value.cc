@@ -33,8 +33,7 @@ TimeValue TimeValue::scale(double factor) const {
 std::string TimeValue::toString() const {
   char buf[48];
   if (sec < 0 && usec != 0) {
-    std::snprintf(buf, sizeof buf, "-%lld.%06d", -static_cast<long long>(sec) - 1,
-                  1000000 - usec);
+    std::snprintf(buf, sizeof buf, "-%lld.%06d", -static_cast<long long>(sec) - 1, 1000000 - usec);
   } else {
     std::snprintf(buf, sizeof buf, "%d.%06d", sec, usec);
   }

@@ -33,14 +33,18 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
-std::string selfExe() { return std::filesystem::read_symlink("/proc/self/exe").string(); }
+std::string selfExe() {
+  return std::filesystem::read_symlink("/proc/self/exe").string();
+}
 
 bool registerChild(const std::string& name, ChildMain fn) {
   children()[name] = std::move(fn);
   return true;
 }
 
-std::string childSelector(const std::string& name) { return "VXTEST_CHILD=" + name; }
+std::string childSelector(const std::string& name) {
+  return "VXTEST_CHILD=" + name;
+}
 
 void writeFile(const std::string& path, const std::string& contents) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

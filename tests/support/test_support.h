@@ -43,8 +43,8 @@ std::string readFile(const std::string& path);
 
 // VXTEST_CHILD(name) { ...; return code; } defines a child entry point; `args` holds its
 // arguments.
-#define VXTEST_CHILD(name)                                                            \
-  static int vxtest_child_##name(const std::vector<std::string>& args);               \
-  [[maybe_unused]] static const bool vxtest_child_reg_##name =                        \
-      ::vxtest::registerChild(#name, vxtest_child_##name);                            \
+#define VXTEST_CHILD(name)                                              \
+  static int vxtest_child_##name(const std::vector<std::string>& args); \
+  [[maybe_unused]] static const bool vxtest_child_reg_##name =          \
+      ::vxtest::registerChild(#name, vxtest_child_##name);              \
   static int vxtest_child_##name([[maybe_unused]] const std::vector<std::string>& args)
