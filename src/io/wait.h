@@ -1,0 +1,15 @@
+// Blocking on one selectable while the rest of the thread's selectables wait.
+#pragma once
+
+#include "io/selectable.h"
+
+namespace io {
+
+// Returns at once when s is ready; otherwise serves only s (and, for a stacked front, the OS
+// objects that feed it) until it is.
+void waitReady(Selectable& s);
+
+// Blocks the whole thread for the duration.
+void sleep(TimeValue duration);
+
+}  // namespace io
