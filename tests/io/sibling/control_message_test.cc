@@ -1,0 +1,160 @@
+// The control message wire form and the containers under the messenger's hot path.
+#include "io/sibling/control_message.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <random>
+
+#include "io/sibling/containers.h"
+#include "io/sibling/received_queue.h"
+
+namespace io {
+namespace {
+
+struct Golden {
+  ControlMessage m;
+  uint8_t bytes[8];
+  MessageType type;
+  const char* text;
+};
+
+TEST(ControlMessage, GoldenBytesTypesAndTexts) {
+  const Golden cases[] = {
+      {ControlMessage::withValue(MessageType::MessageAt, 4096, 3),
+       {0x01, 0x10, 0, 0, 3, 0, 0, 0},
+       MessageType::MessageAt,
+       "MessageAt(4096) [from:3]"},
+      {ControlMessage::withValue(MessageType::AckMessageAt, 0x123458, 0),
+       {0x5a, 0x34, 0x12, 0, 0, 0, 0, 0},
+       MessageType::AckMessageAt,
+       "AckMessageAt(1193048) [from:0]"},
+      {ControlMessage::withValue(MessageType::ExtraOffset, 8192, 0),
+       {0x03, 0x20, 0, 0, 0, 0, 0, 0},
+       MessageType::ExtraOffset,
+       "ExtraOffset(8192) [from:0]"},
+      {ControlMessage::withValue(MessageType::ExtraSize, 421888, 0),
+       {0x04, 0x70, 0x06, 0, 0, 0, 0, 0},
+       MessageType::ExtraSize,
+       "ExtraSize(421888) [from:0]"},
+      {ControlMessage::withId(MessageType::RequestPeer, 11, 4),
+       {0x00, 0x0b, 0, 0, 4, 0, 0, 0},
+       MessageType::RequestPeer,
+       "RequestPeer(11) [from:4]"},
+      {ControlMessage::withId(MessageType::IAmUp, 24, 24),
+       {0x10, 0x18, 0, 0, 24, 0, 0, 0},
+       MessageType::IAmUp,
+       "IAmUp(24) [from:24]"},
+      {ControlMessage::withId(MessageType::SiblingAt, 2, 0),
+       {0x18, 0x02, 0, 0, 0, 0, 0, 0},
+       MessageType::SiblingAt,
+       "SiblingAt(2) [from:0]"},
+      {ControlMessage::withId(MessageType::InitShutdown, 5, 5),
+       {0x20, 0x05, 0, 0, 5, 0, 0, 0},
+       MessageType::InitShutdown,
+       "InitShutdown(5) [from:5]"},
+      {ControlMessage::withId(MessageType::AckShutdown, 5, 0),
+       {0x28, 0x05, 0, 0, 0, 0, 0, 0},
+       MessageType::AckShutdown,
+       "AckShutdown(5) [from:0]"},
+      {ControlMessage::withId(MessageType::ExtraSiblingId, 128, 0),
+       {0x30, 0x80, 0, 0, 0, 0, 0, 0},
+       MessageType::ExtraSiblingId,
+       "ExtraSiblingId(128) [from:0]"},
+      {ControlMessage::withId(MessageType::SiblingDied, -127, 0),
+       {0x38, 0x81, 0xff, 0xff, 0, 0, 0, 0},
+       MessageType::SiblingDied,
+       "SiblingDied(-127) [from:0]"},
+      {ControlMessage{0x05, -1},
+       {0x05, 0, 0, 0, 0xff, 0xff, 0xff, 0xff},
+       MessageType::Undefined,
+       "Undefined [from:-1]"},
+      {ControlMessage{0x08, 1},
+       {0x08, 0, 0, 0, 1, 0, 0, 0},
+       MessageType::Undefined,
+       "Undefined [from:1]"},
+  };
+  for (const Golden& g : cases) {
+    uint64_t word = g.m.pack();
+    uint8_t bytes[8];
+    std::memcpy(bytes, &word, 8);
+    EXPECT_EQ(0, std::memcmp(bytes, g.bytes, 8)) << g.text;
+    ControlMessage back = ControlMessage::unpack(word);
+    EXPECT_EQ(back.type(), g.type) << g.text;
+    EXPECT_EQ(back.toString(), g.text);
+  }
+}
+
+TEST(OffsetMap, AgreesWithAnOrderedMapUnderChurn) {
+  OffsetMap m;
+  std::map<uint32_t, int32_t> model;
+  std::mt19937 rng(7);
+  for (int i = 0; i < 200000; ++i) {
+    // Clustered keys, as block offsets are, so that probe runs get long.
+    uint32_t key = 4096 + 8 * (rng() % 3000);
+    int32_t v = static_cast<int32_t>(rng() % 200) - 100;
+    if (rng() % 2 == 0 && model.count(key) == 0) {
+      m.insert(key, v);
+      model[key] = v;
+    } else {
+      EXPECT_EQ(m.erase(key), model.erase(key) == 1);
+    }
+    if (i % 1000 == 0) {
+      for (auto [k, want] : model) {
+        int32_t got;
+        ASSERT_TRUE(m.find(k, got));
+        ASSERT_EQ(got, want);
+      }
+      size_t n = 0;
+      m.forEach([&](uint32_t k, int32_t) { n += model.count(k); });
+      ASSERT_EQ(n, model.size());
+      ASSERT_EQ(m.size(), model.size());
+    }
+  }
+}
+
+TEST(Ring, KeepsOrderAcrossGrowthAndFilter) {
+  Ring<int> r;
+  int next_in = 0, next_out = 0;
+  for (int round = 0; round < 50; ++round) {
+    for (int i = 0; i < 37 * round; ++i)
+      r.push_back(next_in++);
+    for (int i = 0; i < 30 * round && !r.empty(); ++i) {
+      ASSERT_EQ(r.front(), next_out++);
+      r.pop_front();
+    }
+  }
+  r.filter([](int v) { return v % 2 == 0; });
+  int prev = -1;
+  while (!r.empty()) {
+    ASSERT_EQ(r.front() % 2, 0);
+    ASSERT_GT(r.front(), prev);
+    prev = r.front();
+    r.pop_front();
+  }
+}
+
+TEST(ReceivedQueue, PeerChainsAndGlobalOrderStayConsistent) {
+  ReceivedQueue q;
+  ReceivedQueue::PeerList a, b;
+  int ka = 0, kb = 0;
+  q.push(a, &ka, 100, 1);
+  q.push(b, &kb, 200, 2);
+  q.push(a, &ka, 300, 3);
+  EXPECT_EQ(q.at(q.front()).offset, 100u);
+  q.popFront(b);  // from the middle of the global order
+  EXPECT_EQ(q.at(q.front()).offset, 100u);
+  EXPECT_EQ(q.at(q.at(q.front()).next).offset, 300u);
+  q.popFront(a);
+  EXPECT_EQ(q.at(q.front()).offset, 300u);
+  EXPECT_EQ(q.at(a.head).offset, 300u);
+  uint32_t reused = q.push(b, &kb, 400, 4);  // a freed node comes back
+  EXPECT_LT(reused, 3u);
+  q.clear(a);
+  EXPECT_EQ(q.size(), 1u);
+  EXPECT_EQ(q.at(q.front()).from, &kb);
+}
+
+}  // namespace
+}  // namespace io

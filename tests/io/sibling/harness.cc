@@ -1,0 +1,234 @@
+#include "harness.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "io/exceptions.h"
+#include "io/selector.h"
+#include "io/timer.h"
+#include "io/wait.h"
+#include "support/test_support.h"
+
+extern char** environ;
+
+namespace vxtest {
+
+Child::Child(io::SiblingMessengerParent& parent, const std::string& name,
+             const std::vector<std::string>& args,
+             const std::map<std::string, std::string>& extra_env) {
+  io::Variables vars;
+  std::vector<int> inherit;
+  parent.pass(vars, "smem", inherit);
+  for (const auto& [k, v] : extra_env)
+    vars[k] = v;
+  vars["VXTEST_CHILD"] = name;
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    std::string entry(*e);
+    if (vars.count(entry.substr(0, entry.find('='))) == 0) env.push_back(entry);
+  }
+  for (const auto& [k, v] : vars)
+    env.push_back(k + "=" + v);
+  std::vector<char*> envp;
+  for (auto& e : env)
+    envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::string exe = selfExe();
+  std::vector<std::string> argv_s{exe};
+  argv_s.insert(argv_s.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argv_s)
+    argv.push_back(a.data());
+  argv.push_back(nullptr);
+  if (::posix_spawn(&pid_, exe.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) {
+    ADD_FAILURE() << "posix_spawn failed";
+    return;
+  }
+  int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
+  if (fd < 0) ADD_FAILURE() << "pidfd_open failed: " << std::strerror(errno);
+  pidfd_ = std::make_unique<io::Signal>(io::Signal::Adopt{}, fd, "child " + name);
+}
+
+Child::~Child() {
+  if (pid_ > 0 && status_ < 0) {
+    ::kill(pid_, SIGKILL);
+    wait(10);
+  }
+}
+
+void Child::kill(int sig) {
+  ::kill(pid_, sig);
+}
+
+int Child::wait(double seconds) {
+  if (status_ >= 0) return status_;
+  if (!waitReadyFor(*pidfd_, seconds)) return -1;
+  int st = 0;
+  if (::waitpid(pid_, &st, 0) != pid_) return -1;
+  status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+  return status_;
+}
+
+bool waitReadyFor(io::Selectable& s, double seconds) {
+  if (s.isReady()) return true;
+  io::Selector<int> sel;
+  io::Timer timer(TimeValue::now() +
+                  TimeValue::fromMilliseconds(static_cast<int64_t>(seconds * 1000)));
+  sel.add(s, 1);
+  sel.add(timer, 2);
+  bool ok = sel.poll().second == 1;
+  sel.remove(timer);
+  sel.remove(s);
+  return ok;
+}
+
+void writeMessage(io::OStream& os, const std::string& bytes) {
+  if (!waitReadyFor(os)) throw error::Exception("time-out waiting to write to " + os.describe());
+  uint8_t* p;
+  size_t cap = os.writeBegin(p);
+  if (cap < bytes.size()) throw error::Exception("message does not fit the block offered");
+  std::memcpy(p, bytes.data(), bytes.size());
+  os.writeCommit(bytes.size());
+}
+
+std::string readMessage(io::IStream& is) {
+  if (!waitReadyFor(is)) throw error::Exception("time-out waiting to read " + is.describe());
+  const uint8_t* p;
+  size_t n = is.readBegin(p);
+  std::string s(reinterpret_cast<const char*>(p), n);
+  is.readCommit(n);
+  return s;
+}
+
+std::unique_ptr<io::SiblingMessenger> attachChild(int32_t id) {
+  auto m =
+      std::make_unique<io::SiblingMessenger>(io::siblingmessenger_conf_t::fromEnvironment(), id);
+  // The parent's stream becomes writable when our own area has arrived.
+  if (!waitReadyFor(m->sibling(0)->ostream())) throw error::Exception("no area from the parent");
+  return m;
+}
+
+bool ParentLoop::run(const std::function<bool()>& done, double seconds) {
+  // Like the supervisor: every connected sibling's input stream is watched on its own.
+  io::Selector<int> sel;
+  io::Timer timer(TimeValue::now() +
+                  TimeValue::fromMilliseconds(static_cast<int64_t>(seconds * 1000)));
+  constexpr int kNew = -1000, kTimer = -1001, kChildBase = 1000;
+  sel.add(m.newSiblings(), kNew);
+  sel.add(timer, kTimer);
+  for (size_t i = 0; i < children.size(); ++i) {
+    if (children[i]->ended().selectors().empty()) {
+      sel.add(children[i]->ended(), kChildBase + static_cast<int>(i));
+    }
+  }
+  for (auto& [id, si] : streams)
+    sel.add(si->istream(), id);
+  bool ok = true;
+  while (!done()) {
+    int what = sel.poll().second;
+    if (what == kTimer) {
+      ok = false;
+      break;
+    }
+    if (what == kNew) {
+      while (auto si = m.takeNewSibling()) {
+        seen.insert(si->id());
+        if (streams.count(si->id()) != 0) sel.remove(streams[si->id()]->istream());
+        streams[si->id()] = si;
+        sel.add(si->istream(), si->id());
+      }
+    } else if (what >= kChildBase) {
+      Child& c = *children[static_cast<size_t>(what - kChildBase)];
+      sel.remove(c.ended());
+      c.wait(5);
+      if (on_child_end) on_child_end(c);
+    } else {
+      auto si = streams[what];
+      try {
+        std::string msg = readMessage(si->istream());
+        if (on_message) on_message(what, msg);
+      } catch (const io::EEndOfStream&) {
+        sel.remove(si->istream());
+        ended.insert(what);
+        if (on_message) on_message(what, "<eos>");
+      }
+    }
+  }
+  for (Child* c : children) {
+    if (sel.contains(c->ended())) sel.remove(c->ended());
+  }
+  for (auto& [id, si] : streams) {
+    if (sel.contains(si->istream())) sel.remove(si->istream());
+  }
+  sel.remove(timer);
+  sel.remove(m.newSiblings());
+  return ok;
+}
+
+}  // namespace vxtest
+
+#include <fcntl.h>
+
+namespace vxtest {
+
+Mesh::Mesh(uint64_t mapsize, uint64_t default_slice)
+    : parent_(mapsize, default_slice), p_(std::make_unique<io::SiblingMessenger>(parent_)) {}
+
+Mesh::~Mesh() {
+  kids_.clear();
+  p_.reset();
+}
+
+io::SiblingMessenger& Mesh::add(int32_t id) {
+  io::siblingmessenger_conf_t conf;
+  conf.mapfile = ::dup(parent_.pool().fd());
+  conf.fifoprefix = parent_.fifoPrefix();
+  conf.mapsize = parent_.mapSize();
+  auto& m = kids_[id];
+  m = std::make_unique<io::SiblingMessenger>(conf, id);
+  settle();
+  return *m;
+}
+
+void Mesh::settle() {
+  for (int round = 0; round < 1000; ++round) {
+    bool moved = false;
+    p_->flush();
+    for (auto& [id, k] : kids_)
+      k->flush();
+    moved |= p_->pollInput();
+    for (auto& [id, k] : kids_)
+      moved |= k->pollInput();
+    if (!moved) return;
+  }
+  ADD_FAILURE() << "the mesh does not settle";
+}
+
+void Mesh::inject(int32_t to, const void* bytes, size_t n) {
+  int fd = ::open(io::fifoPath(parent_.fifoPrefix(), to).c_str(), O_WRONLY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, bytes, n), static_cast<ssize_t>(n));
+  ::close(fd);
+}
+
+std::vector<io::ControlMessage> drain(io::FifoReader& r) {
+  std::vector<io::ControlMessage> v;
+  for (;;) {
+    r.readNow();
+    if (r.size() == 0) return v;
+    while (r.size() >= 8) {
+      uint64_t w;
+      std::memcpy(&w, r.data(), 8);
+      v.push_back(io::ControlMessage::unpack(w));
+      r.consume(8);
+    }
+  }
+}
+
+}  // namespace vxtest
