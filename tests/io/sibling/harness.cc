@@ -1,6 +1,7 @@
 #include "harness.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/syscall.h>
@@ -68,7 +69,13 @@ void Child::kill(int sig) {
 
 int Child::wait(double seconds) {
   if (status_ >= 0) return status_;
-  if (!waitReadyFor(*pidfd_, seconds)) return -1;
+  if (seconds <= 0) {
+    if (!pidfd_) return -1;
+    struct pollfd pfd = {pidfd_->fd(), POLLIN, 0};
+    if (::poll(&pfd, 1, 0) != 1) return -1;
+  } else if (!waitReadyFor(*pidfd_, seconds)) {
+    return -1;
+  }
   int st = 0;
   if (::waitpid(pid_, &st, 0) != pid_) return -1;
   status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
@@ -122,15 +129,19 @@ bool ParentLoop::run(const std::function<bool()>& done, double seconds) {
   constexpr int kNew = -1000, kTimer = -1001, kChildBase = 1000;
   sel.add(m.newSiblings(), kNew);
   sel.add(timer, kTimer);
-  for (size_t i = 0; i < children.size(); ++i) {
-    if (children[i]->ended().selectors().empty()) {
-      sel.add(children[i]->ended(), kChildBase + static_cast<int>(i));
-    }
+  for (auto& [id, si] : streams) {
+    if (ended.count(id) == 0) sel.add(si->istream(), id);
   }
-  for (auto& [id, si] : streams)
-    sel.add(si->istream(), id);
+  std::set<Child*> watched;
   bool ok = true;
   while (!done()) {
+    // Children may be started while the loop runs (on a peer request).
+    for (size_t i = 0; i < children.size(); ++i) {
+      Child* c = children[i];
+      if (watched.insert(c).second && c->wait(0) < 0) {
+        sel.add(c->ended(), kChildBase + static_cast<int>(i));
+      }
+    }
     int what = sel.poll().second;
     if (what == kTimer) {
       ok = false;
@@ -139,8 +150,11 @@ bool ParentLoop::run(const std::function<bool()>& done, double seconds) {
     if (what == kNew) {
       while (auto si = m.takeNewSibling()) {
         seen.insert(si->id());
-        if (streams.count(si->id()) != 0) sel.remove(streams[si->id()]->istream());
+        if (streams.count(si->id()) != 0 && sel.contains(streams[si->id()]->istream())) {
+          sel.remove(streams[si->id()]->istream());
+        }
         streams[si->id()] = si;
+        ended.erase(si->id());
         sel.add(si->istream(), si->id());
       }
     } else if (what >= kChildBase) {
@@ -169,6 +183,30 @@ bool ParentLoop::run(const std::function<bool()>& done, double seconds) {
   sel.remove(timer);
   sel.remove(m.newSiblings());
   return ok;
+}
+
+bool pumpUntil(io::SiblingMessenger& m, const std::function<bool()>& pred, double seconds) {
+  TimeValue end =
+      TimeValue::now() + TimeValue::fromMilliseconds(static_cast<int64_t>(seconds * 1000));
+  while (!pred()) {
+    if (TimeValue::now() >= end) return false;
+    if (m.someSibling().isReady()) {
+      // Unread messages keep the front ready: wait a little for what else may come.
+      io::sleep(TimeValue::fromMilliseconds(1));
+    } else {
+      // Served through a front, so that the messenger reads its FIFO while we wait.
+      io::Selector<int> sel;
+      io::Timer tick(TimeValue::now() + TimeValue::fromMilliseconds(5));
+      sel.add(m.someSibling(), 1);
+      sel.add(tick, 2);
+      sel.poll();
+      sel.remove(tick);
+      sel.remove(m.someSibling());
+    }
+    m.flush();
+    m.pollInput();
+  }
+  return true;
 }
 
 }  // namespace vxtest

@@ -87,6 +87,9 @@ struct ParentLoop {
   bool run(const std::function<bool()>& done, double seconds = 30);
 };
 
+// Serves the messenger until `pred` holds; false after `seconds`.
+bool pumpUntil(io::SiblingMessenger& m, const std::function<bool()>& pred, double seconds = 20);
+
 }  // namespace vxtest
 
 namespace vxtest {
