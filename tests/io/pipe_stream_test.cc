@@ -122,21 +122,6 @@ TEST(PipeOStream, ReaderGoneBecomesARecordedError) {
   }
 }
 
-TEST(PipeStream, StreamWithoutDescriptorReportsAnErrorInsteadOfWaitingForever) {
-  io::PipeIStream in("nothing");
-  io::BareSelector sel;
-  sel.add(in);
-  EXPECT_EQ(&sel.wait(true), &in);
-  const uint8_t* q;
-  try {
-    in.readBegin(q);
-    FAIL();
-  } catch (const error::ESystemError& e) {
-    EXPECT_STREQ(e.what(), "Error in PipeIStream(nothing): Bad file descriptor");
-  }
-  sel.remove(in);
-}
-
 TEST(PipeStream, ClosedStreamDoesNotSilenceADescriptorThatTookItsNumber) {
   Pipe p;
   io::PipeIStream in(p.r, "in");
@@ -168,7 +153,6 @@ TEST(PipeStreamDeath, BrokenInvariantsAbort) {
   out.writeCommit(4000);
   EXPECT_DEATH(out.writeCommit(100),
                "Assertion failed: Overcommit in PipeOStream 100 is 4 bytes past end of buffer");
-  EXPECT_DEATH(out.ioReady(0), "Assertion failed: PipeOSTream unsolicited callback");
   in.close();
   EXPECT_DEATH(in.close(), "Assertion failed: Double close on PipeIStream");
 }
