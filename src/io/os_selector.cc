@@ -100,6 +100,14 @@ void OsSelector::setReady(Selectable& s) {
   os_avail_.push_back(&s);
 }
 
+void OsSelector::forgetIo(Selectable& s) {
+  Entry* e = find(&s);
+  if (e == nullptr || e->io_fd < 0) return;
+  epollDel(e->io_fd);
+  e->io_fd = -1;
+  e->io_events = 0;
+}
+
 void OsSelector::syncIo(Entry& e) {
   int fd = e.s->ioDescriptor();
   uint32_t want = fd >= 0 ? e.s->ioInterest() : 0;

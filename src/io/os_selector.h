@@ -23,6 +23,9 @@ class OsSelector {
   void add(Selectable& s);
   void remove(Selectable& s);
   void setReady(Selectable& s);
+  // s is about to close its I/O descriptor: remove it from the epoll set now (see
+  // Selectable::ioDescriptorClosing). The next pass arms whatever s names then.
+  void forgetIo(Selectable& s);
   // Blocks until one selectable can be served and returns it; with nonblocking set, raises
   // ENotReady instead of blocking.
   Selectable& wait(bool nonblocking);
