@@ -1,0 +1,169 @@
+#include "security/aes_engines.h"
+
+namespace security::aes {
+namespace {
+
+// Column words hold the four bytes of a column with row 0 in the lowest bits, so loading 4
+// bytes little-endian gives a column.
+inline uint32_t load32(const uint8_t* p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+inline void store32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+  p[2] = static_cast<uint8_t>(v >> 16);
+  p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+constexpr uint32_t rotl(uint32_t x, int s) { return x << s | x >> (32 - s); }
+constexpr uint8_t rotl8(uint8_t x, int s) { return static_cast<uint8_t>(x << s | x >> (8 - s)); }
+
+constexpr uint8_t xtime(uint8_t x) {
+  return static_cast<uint8_t>(x << 1 ^ ((x & 0x80) != 0 ? 0x1b : 0));
+}
+
+constexpr uint8_t gmul(uint8_t a, uint8_t b) {
+  uint8_t r = 0;
+  for (; b != 0; b >>= 1, a = xtime(a)) {
+    if ((b & 1) != 0) r ^= a;
+  }
+  return r;
+}
+
+struct Tables {
+  uint8_t sbox[256];
+  uint8_t inv_sbox[256];
+  uint32_t te[256];  // SubBytes then MixColumns of one byte in row 0
+  uint32_t td[256];  // InvSubBytes then InvMixColumns of one byte in row 0
+};
+
+// Derived from the field arithmetic rather than typed in, so a mistyped constant cannot hide;
+// the known-answer tests pin the result.
+constexpr Tables makeTables() {
+  Tables t{};
+  // Walk the multiplicative group with generator 3: p runs through 3^i and q through 3^-i,
+  // so q is the inverse of p, and the S-box is the affine transform of the inverse.
+  uint8_t p = 1, q = 1;
+  do {
+    p = static_cast<uint8_t>(p ^ xtime(p));
+    q = static_cast<uint8_t>(q ^ q << 1);
+    q = static_cast<uint8_t>(q ^ q << 2);
+    q = static_cast<uint8_t>(q ^ q << 4);
+    if ((q & 0x80) != 0) q ^= 0x09;
+    uint8_t x = static_cast<uint8_t>(q ^ rotl8(q, 1) ^ rotl8(q, 2) ^ rotl8(q, 3) ^ rotl8(q, 4));
+    t.sbox[p] = x ^ 0x63;
+  } while (p != 1);
+  t.sbox[0] = 0x63;
+  for (int i = 0; i < 256; ++i) t.inv_sbox[t.sbox[i]] = static_cast<uint8_t>(i);
+  for (int i = 0; i < 256; ++i) {
+    uint8_t s = t.sbox[i];
+    t.te[i] = uint32_t{xtime(s)} | uint32_t{s} << 8 | uint32_t{s} << 16 |
+              uint32_t{static_cast<uint8_t>(xtime(s) ^ s)} << 24;
+    uint8_t v = t.inv_sbox[i];
+    t.td[i] = uint32_t{gmul(v, 14)} | uint32_t{gmul(v, 9)} << 8 | uint32_t{gmul(v, 13)} << 16 |
+              uint32_t{gmul(v, 11)} << 24;
+  }
+  return t;
+}
+
+constexpr Tables kT = makeTables();
+
+inline uint32_t b0(uint32_t w) { return w & 0xff; }
+inline uint32_t b1(uint32_t w) { return (w >> 8) & 0xff; }
+inline uint32_t b2(uint32_t w) { return (w >> 16) & 0xff; }
+inline uint32_t b3(uint32_t w) { return w >> 24; }
+
+inline uint32_t subWord(uint32_t w) {
+  return uint32_t{kT.sbox[b0(w)]} | uint32_t{kT.sbox[b1(w)]} << 8 |
+         uint32_t{kT.sbox[b2(w)]} << 16 | uint32_t{kT.sbox[b3(w)]} << 24;
+}
+
+inline uint32_t invMixColumn(uint32_t w) {
+  // td of sbox[x] undoes the S-box, leaving InvMixColumns alone.
+  return kT.td[kT.sbox[b0(w)]] ^ rotl(kT.td[kT.sbox[b1(w)]], 8) ^
+         rotl(kT.td[kT.sbox[b2(w)]], 16) ^ rotl(kT.td[kT.sbox[b3(w)]], 24);
+}
+
+}  // namespace
+
+void expandKey(const uint8_t* key, uint8_t* enc_keys, uint8_t* dec_keys) {
+  uint32_t w[4 * (kRounds + 1)];
+  for (int i = 0; i < 4; ++i) w[i] = load32(key + 4 * i);
+  uint8_t rcon = 1;
+  for (int i = 4; i < 4 * (kRounds + 1); ++i) {
+    uint32_t t = w[i - 1];
+    if (i % 4 == 0) {
+      t = subWord(rotl(t, 24)) ^ rcon;  // RotWord moves byte 1 to byte 0
+      rcon = xtime(rcon);
+    }
+    w[i] = w[i - 4] ^ t;
+  }
+  for (int i = 0; i < 4 * (kRounds + 1); ++i) store32(enc_keys + 4 * i, w[i]);
+  for (int r = 0; r <= kRounds; ++r) {
+    for (int j = 0; j < 4; ++j) {
+      uint32_t k = w[4 * (kRounds - r) + j];
+      store32(dec_keys + 16 * r + 4 * j, r == 0 || r == kRounds ? k : invMixColumn(k));
+    }
+  }
+}
+
+void encryptPortable(const uint8_t* rk, uint8_t* block) {
+  uint32_t s0 = load32(block) ^ load32(rk);
+  uint32_t s1 = load32(block + 4) ^ load32(rk + 4);
+  uint32_t s2 = load32(block + 8) ^ load32(rk + 8);
+  uint32_t s3 = load32(block + 12) ^ load32(rk + 12);
+  for (int r = 1; r < kRounds; ++r) {
+    const uint8_t* k = rk + 16 * r;
+    // ShiftRows: row i of column j comes from column j + i.
+    uint32_t t0 = kT.te[b0(s0)] ^ rotl(kT.te[b1(s1)], 8) ^ rotl(kT.te[b2(s2)], 16) ^
+                  rotl(kT.te[b3(s3)], 24) ^ load32(k);
+    uint32_t t1 = kT.te[b0(s1)] ^ rotl(kT.te[b1(s2)], 8) ^ rotl(kT.te[b2(s3)], 16) ^
+                  rotl(kT.te[b3(s0)], 24) ^ load32(k + 4);
+    uint32_t t2 = kT.te[b0(s2)] ^ rotl(kT.te[b1(s3)], 8) ^ rotl(kT.te[b2(s0)], 16) ^
+                  rotl(kT.te[b3(s1)], 24) ^ load32(k + 8);
+    uint32_t t3 = kT.te[b0(s3)] ^ rotl(kT.te[b1(s0)], 8) ^ rotl(kT.te[b2(s1)], 16) ^
+                  rotl(kT.te[b3(s2)], 24) ^ load32(k + 12);
+    s0 = t0, s1 = t1, s2 = t2, s3 = t3;
+  }
+  const uint8_t* k = rk + 16 * kRounds;
+  auto last = [](uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
+    return uint32_t{kT.sbox[b0(a)]} | uint32_t{kT.sbox[b1(b)]} << 8 |
+           uint32_t{kT.sbox[b2(c)]} << 16 | uint32_t{kT.sbox[b3(d)]} << 24;
+  };
+  store32(block, last(s0, s1, s2, s3) ^ load32(k));
+  store32(block + 4, last(s1, s2, s3, s0) ^ load32(k + 4));
+  store32(block + 8, last(s2, s3, s0, s1) ^ load32(k + 8));
+  store32(block + 12, last(s3, s0, s1, s2) ^ load32(k + 12));
+}
+
+void decryptPortable(const uint8_t* dk, uint8_t* block) {
+  uint32_t s0 = load32(block) ^ load32(dk);
+  uint32_t s1 = load32(block + 4) ^ load32(dk + 4);
+  uint32_t s2 = load32(block + 8) ^ load32(dk + 8);
+  uint32_t s3 = load32(block + 12) ^ load32(dk + 12);
+  for (int r = 1; r < kRounds; ++r) {
+    const uint8_t* k = dk + 16 * r;
+    // InvShiftRows: row i of column j comes from column j - i.
+    uint32_t t0 = kT.td[b0(s0)] ^ rotl(kT.td[b1(s3)], 8) ^ rotl(kT.td[b2(s2)], 16) ^
+                  rotl(kT.td[b3(s1)], 24) ^ load32(k);
+    uint32_t t1 = kT.td[b0(s1)] ^ rotl(kT.td[b1(s0)], 8) ^ rotl(kT.td[b2(s3)], 16) ^
+                  rotl(kT.td[b3(s2)], 24) ^ load32(k + 4);
+    uint32_t t2 = kT.td[b0(s2)] ^ rotl(kT.td[b1(s1)], 8) ^ rotl(kT.td[b2(s0)], 16) ^
+                  rotl(kT.td[b3(s3)], 24) ^ load32(k + 8);
+    uint32_t t3 = kT.td[b0(s3)] ^ rotl(kT.td[b1(s2)], 8) ^ rotl(kT.td[b2(s1)], 16) ^
+                  rotl(kT.td[b3(s0)], 24) ^ load32(k + 12);
+    s0 = t0, s1 = t1, s2 = t2, s3 = t3;
+  }
+  const uint8_t* k = dk + 16 * kRounds;
+  auto last = [](uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
+    return uint32_t{kT.inv_sbox[b0(a)]} | uint32_t{kT.inv_sbox[b1(b)]} << 8 |
+           uint32_t{kT.inv_sbox[b2(c)]} << 16 | uint32_t{kT.inv_sbox[b3(d)]} << 24;
+  };
+  store32(block, last(s0, s3, s2, s1) ^ load32(k));
+  store32(block + 4, last(s1, s0, s3, s2) ^ load32(k + 4));
+  store32(block + 8, last(s2, s1, s0, s3) ^ load32(k + 8));
+  store32(block + 12, last(s3, s2, s1, s0) ^ load32(k + 12));
+}
+
+}  // namespace security::aes

@@ -1,0 +1,107 @@
+#include "security/rijndael.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "crypto_test_support.h"
+
+namespace {
+
+using security::Rijndael;
+using vxtest::bytesOf;
+using vxtest::hexOf;
+
+class RijndaelEngines : public ::testing::TestWithParam<Rijndael::Engine> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == Rijndael::Engine::Hardware && !Rijndael::hardwareAvailable()) {
+      GTEST_SKIP() << "no AES instructions on this processor";
+    }
+  }
+};
+
+struct KnownAnswer {
+  const char* key_text;
+  const char* plain;
+  const char* cipher;
+};
+
+// FIPS 197 appendices B and C.1, and the all-zero key (AESAVS known-answer vectors), whose key
+// text "0" is padded to 32 digits. The 31-digit text is the C.1 key without its leading zero.
+const KnownAnswer kKnownAnswers[] = {
+    {"2b7e151628aed2a6abf7158809cf4f3c", "3243f6a8885a308d313198a2e0370734",
+     "3925841d02dc09fbdc118597196a0b32"},
+    {"000102030405060708090a0b0c0d0e0f", "00112233445566778899aabbccddeeff",
+     "69c4e0d86a7b0430d8cdb78070b4c55a"},
+    {"00102030405060708090A0B0C0D0E0F", "00112233445566778899aabbccddeeff",
+     "69c4e0d86a7b0430d8cdb78070b4c55a"},
+    {"0", "00000000000000000000000000000000", "66e94bd4ef8a2c3b884cfa59ca342b2e"},
+    {"0", "f34481ec3cc627bacd5dc3fb08f273e6", "0336763e966d92595a567cc9ce537f5e"},
+    {"", "9798c4640bad75c7c3227db910174e72", "a9a1631bf4996954ebc093957b234589"},
+};
+
+TEST_P(RijndaelEngines, KnownAnswersBothWays) {
+  for (const KnownAnswer& k : kKnownAnswers) {
+    SCOPED_TRACE(k.key_text);
+    Rijndael aes(k.key_text, GetParam());
+    EXPECT_EQ(aes.engine(), GetParam());
+    std::vector<uint8_t> block = bytesOf(k.plain);
+    aes.encrypt(block.data());
+    EXPECT_EQ(hexOf(block.data(), 16), k.cipher);
+    aes.decrypt(block.data());
+    EXPECT_EQ(hexOf(block.data(), 16), k.plain);
+  }
+}
+
+// Random keys and blocks against OpenSSL, in both directions, and the two engines against
+// each other on the same inputs.
+TEST_P(RijndaelEngines, AgreesWithOpenSslOnRandomKeys) {
+  std::mt19937_64 rng(20240601);
+  for (int i = 0; i < 500; ++i) {
+    std::vector<uint8_t> key = vxtest::randomBytes(rng, 16);
+    std::vector<uint8_t> block = vxtest::randomBytes(rng, 16);
+    Rijndael aes(hexOf(key.data(), 16), GetParam());
+    Rijndael portable(hexOf(key.data(), 16), Rijndael::Engine::Portable);
+
+    std::vector<uint8_t> ours = block;
+    aes.encrypt(ours.data());
+    ASSERT_EQ(ours, vxtest::opensslAes(key, block, true)) << "key " << hexOf(key.data(), 16);
+    std::vector<uint8_t> other = block;
+    portable.encrypt(other.data());
+    ASSERT_EQ(ours, other);
+
+    ours = block;
+    aes.decrypt(ours.data());
+    ASSERT_EQ(ours, vxtest::opensslAes(key, block, false)) << "key " << hexOf(key.data(), 16);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, RijndaelEngines,
+                         ::testing::Values(Rijndael::Engine::Portable, Rijndael::Engine::Hardware),
+                         [](const auto& info) {
+                           return info.param == Rijndael::Engine::Portable ? "Portable"
+                                                                           : "Hardware";
+                         });
+
+TEST(Rijndael, AutomaticPrefersTheProcessorsInstructions) {
+  Rijndael aes("0");
+  EXPECT_EQ(aes.engine(), Rijndael::hardwareAvailable() ? Rijndael::Engine::Hardware
+                                                        : Rijndael::Engine::Portable);
+  EXPECT_EQ(aes.keySize(), 16u);
+  EXPECT_EQ(aes.blockSize(), 16u);
+}
+
+TEST(RijndaelDeathTest, KeyMisuseAborts) {
+  EXPECT_DEATH(Rijndael(std::string(33, '0')),
+               "Assertion failed: Too long key used for Rijndael");
+  EXPECT_DEATH(Rijndael("0g"), "Assertion failed: Malformed key used for Rijndael");
+  EXPECT_DEATH(
+      {
+        Rijndael aes("0");
+        aes.setKey("1");
+      },
+      "Assertion failed: Cannot alter Rijndael key on the fly");
+}
+
+}  // namespace
