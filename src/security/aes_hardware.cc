@@ -39,6 +39,25 @@ __attribute__((target("aes,sse2"))) void decryptHardware(const uint8_t* dec_keys
   _mm_storeu_si128(reinterpret_cast<__m128i*>(block), x);
 }
 
+__attribute__((target("aes,sse2"))) void encryptBlocksHardware(const uint8_t* enc_keys,
+                                                                uint8_t* blocks, size_t count) {
+  constexpr size_t kLanes = 8;
+  const __m128i* k = reinterpret_cast<const __m128i*>(enc_keys);
+  __m128i* p = reinterpret_cast<__m128i*>(blocks);
+  for (; count >= kLanes; count -= kLanes, p += kLanes) {
+    __m128i x[kLanes];
+    __m128i key = _mm_loadu_si128(k);
+    for (size_t j = 0; j < kLanes; ++j) x[j] = _mm_xor_si128(_mm_loadu_si128(p + j), key);
+    for (int r = 1; r < kRounds; ++r) {
+      key = _mm_loadu_si128(k + r);
+      for (size_t j = 0; j < kLanes; ++j) x[j] = _mm_aesenc_si128(x[j], key);
+    }
+    key = _mm_loadu_si128(k + kRounds);
+    for (size_t j = 0; j < kLanes; ++j) _mm_storeu_si128(p + j, _mm_aesenclast_si128(x[j], key));
+  }
+  for (; count != 0; --count, ++p) encryptHardware(enc_keys, reinterpret_cast<uint8_t*>(p));
+}
+
 }  // namespace security::aes
 
 #else
@@ -52,6 +71,10 @@ void encryptHardware(const uint8_t*, uint8_t*) {
 }
 
 void decryptHardware(const uint8_t*, uint8_t*) {
+  VX_ASSERT(false, "No AES instructions on this processor");
+}
+
+void encryptBlocksHardware(const uint8_t*, uint8_t*, size_t) {
   VX_ASSERT(false, "No AES instructions on this processor");
 }
 

@@ -137,6 +137,10 @@ void encryptPortable(const uint8_t* rk, uint8_t* block) {
   store32(block + 12, last(s3, s0, s1, s2) ^ load32(k + 12));
 }
 
+void encryptBlocksPortable(const uint8_t* enc_keys, uint8_t* blocks, size_t count) {
+  for (size_t i = 0; i < count; ++i) encryptPortable(enc_keys, blocks + 16 * i);
+}
+
 void decryptPortable(const uint8_t* dk, uint8_t* block) {
   uint32_t s0 = load32(block) ^ load32(dk);
   uint32_t s1 = load32(block + 4) ^ load32(dk + 4);

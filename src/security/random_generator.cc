@@ -3,6 +3,8 @@
 #include <string.h>
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 #include "error/assert.h"
 #include "security/hex.h"
@@ -29,12 +31,33 @@ RandomGenerator::~RandomGenerator() {
   ::explicit_bzero(block_, sizeof block_);
 }
 
-void RandomGenerator::nextBlock(uint8_t* out) {
-  std::copy_n(counter_, 16, out);
-  cipher_.encrypt(out);
-  for (uint8_t& byte : counter_) {
-    if (++byte != 0) break;
+namespace {
+
+// The counter is a little-endian number, which is the host's order.
+static_assert(std::endian::native == std::endian::little);
+
+inline uint64_t load64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+inline void store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, sizeof v); }
+
+}  // namespace
+
+void RandomGenerator::putCounters(uint8_t* out, size_t count) {
+  // The counter is worked on in registers: stepping it byte by byte in memory would make
+  // every block wait for the store of the previous one.
+  uint64_t lo = load64(counter_);
+  uint64_t hi = load64(counter_ + 8);
+  for (size_t i = 0; i < count; ++i, out += 16) {
+    store64(out, lo);
+    store64(out + 8, hi);
+    if (++lo == 0) ++hi;
   }
+  store64(counter_, lo);
+  store64(counter_ + 8, hi);
 }
 
 void RandomGenerator::generate(size_t n, uint8_t* out) {
@@ -44,10 +67,16 @@ void RandomGenerator::generate(size_t n, uint8_t* out) {
   position_ += from_block;
   out += from_block;
   n -= from_block;
-  // Whole blocks go straight to the caller; only a partial last block is kept for later.
-  for (; n >= 16; out += 16, n -= 16) nextBlock(out);
+  // Whole blocks are made in the caller's buffer; only a partial last block is kept.
+  if (size_t whole = n / 16; whole != 0) {
+    putCounters(out, whole);
+    cipher_.encryptBlocks(out, whole);
+    out += 16 * whole;
+    n -= 16 * whole;
+  }
   if (n != 0) {
-    nextBlock(block_);
+    putCounters(block_, 1);
+    cipher_.encrypt(block_);
     std::copy_n(block_, n, out);
     position_ = n;
   }

@@ -28,7 +28,8 @@ class RandomGenerator {
   uint64_t produced() const { return produced_; }
 
  private:
-  void nextBlock(uint8_t* out);
+  // Writes `count` successive counter blocks and advances the counter past them.
+  void putCounters(uint8_t* out, size_t count);
 
   Rijndael cipher_;
   uint8_t counter_[16];

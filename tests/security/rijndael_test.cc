@@ -77,6 +77,18 @@ TEST_P(RijndaelEngines, AgreesWithOpenSslOnRandomKeys) {
   }
 }
 
+TEST_P(RijndaelEngines, ManyBlocksAtOnceEqualOneByOne) {
+  std::mt19937_64 rng(3);
+  Rijndael aes("000102030405060708090a0b0c0d0e0f", GetParam());
+  for (size_t count : {0u, 1u, 7u, 8u, 19u}) {
+    std::vector<uint8_t> blocks = vxtest::randomBytes(rng, 16 * count);
+    std::vector<uint8_t> expected = blocks;
+    for (size_t i = 0; i < count; ++i) aes.encrypt(expected.data() + 16 * i);
+    aes.encryptBlocks(blocks.data(), count);
+    EXPECT_EQ(blocks, expected) << count;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, RijndaelEngines,
                          ::testing::Values(Rijndael::Engine::Portable, Rijndael::Engine::Hardware),
                          [](const auto& info) {
