@@ -22,21 +22,22 @@ const uint8_t kKey[16] = {0x2b, 0x7e, 0x15, 0x16, 0x28, 0xae, 0xd2, 0xa6,
 
 std::vector<uint8_t> buffer(size_t n) {
   std::vector<uint8_t> b(n);
-  for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(i * 131 + 7);
+  for (size_t i = 0; i < n; ++i)
+    b[i] = static_cast<uint8_t>(i * 131 + 7);
   return b;
 }
 
 // One call per 16-byte block, as the generator uses the cipher.
 void aesOurs(benchmark::State& state, security::Rijndael::Engine engine) {
-  if (engine == security::Rijndael::Engine::Hardware &&
-      !security::Rijndael::hardwareAvailable()) {
+  if (engine == security::Rijndael::Engine::Hardware && !security::Rijndael::hardwareAvailable()) {
     state.SkipWithError("no AES instructions");
     return;
   }
   security::Rijndael aes("2b7e151628aed2a6abf7158809cf4f3c", engine);
   std::vector<uint8_t> data = buffer(kAesBuffer);
   for (auto _ : state) {
-    for (size_t i = 0; i < kAesBuffer; i += 16) aes.encrypt(data.data() + i);
+    for (size_t i = 0; i < kAesBuffer; i += 16)
+      aes.encrypt(data.data() + i);
     benchmark::DoNotOptimize(data.data());
     benchmark::ClobberMemory();
   }
@@ -165,8 +166,7 @@ int main(int argc, char** argv) {
              "  (target <= 1.5)");
   printRatio(reporter, "AES-128 block, portable", "BM_AesBlock_Portable", "BM_AesBlock_OpenSSL",
              "");
-  printRatio(reporter, "generator vs AES-128-CTR", "BM_Generator_Ours", "BM_Generator_OpenSSL",
-             "");
+  printRatio(reporter, "generator vs AES-128-CTR", "BM_Generator_Ours", "BM_Generator_OpenSSL", "");
   printRatio(reporter, "MD5 (64 KiB)", "BM_Md5_Ours", "BM_Md5_OpenSSL", "  (target <= 1.3)");
   benchmark::Shutdown();
   return 0;

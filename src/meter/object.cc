@@ -43,7 +43,8 @@ Object::~Object() {
 }
 
 Group::~Group() {
-  for (auto& [name, child] : children_) child->parent_ = nullptr;
+  for (auto& [name, child] : children_)
+    child->parent_ = nullptr;
 }
 
 const Object* Group::find(const std::string& name) const {
@@ -68,7 +69,9 @@ void Registry::start() {
   }
 }
 
-bool Registry::started() { return rootGroup() != nullptr; }
+bool Registry::started() {
+  return rootGroup() != nullptr;
+}
 
 Group& Registry::root() {
   VX_ASSERT(rootGroup() != nullptr, "Meter registry used before it was started");

@@ -52,9 +52,13 @@ Target resolve(const Group& from, const Path& path) {
   return t;
 }
 
-MetricInfo infoOf(const Metric& m) { return {m.name(), m.unit(), m.desc(), m.type()}; }
+MetricInfo infoOf(const Metric& m) {
+  return {m.name(), m.unit(), m.desc(), m.type()};
+}
 
-MetricInfo infoOf(const Table::Column& c) { return {c.name, c.unit, c.desc, MetricType::Integer}; }
+MetricInfo infoOf(const Table::Column& c) {
+  return {c.name, c.unit, c.desc, MetricType::Integer};
+}
 
 }  // namespace
 
@@ -87,8 +91,10 @@ GroupInfo describeGroup(const Group& group) {
         const Table& table = *static_cast<const Table*>(object);
         TableInfo& t = info.tables.emplace_back();
         t.name = table.name();
-        for (const Table::Column& c : table.columns()) t.columns.push_back(infoOf(c));
-        for (const auto& [row, cells] : table.rows()) t.rows.push_back(row);
+        for (const Table::Column& c : table.columns())
+          t.columns.push_back(infoOf(c));
+        for (const auto& [row, cells] : table.rows())
+          t.rows.push_back(row);
         break;
       }
     }

@@ -19,43 +19,47 @@ bool hardwareAvailable() {
   return available;
 }
 
-__attribute__((target("aes,sse2"))) void encryptHardware(const uint8_t* enc_keys,
-                                                          uint8_t* block) {
+__attribute__((target("aes,sse2"))) void encryptHardware(const uint8_t* enc_keys, uint8_t* block) {
   const __m128i* k = reinterpret_cast<const __m128i*>(enc_keys);
   __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
   x = _mm_xor_si128(x, _mm_loadu_si128(k));
-  for (int r = 1; r < kRounds; ++r) x = _mm_aesenc_si128(x, _mm_loadu_si128(k + r));
+  for (int r = 1; r < kRounds; ++r)
+    x = _mm_aesenc_si128(x, _mm_loadu_si128(k + r));
   x = _mm_aesenclast_si128(x, _mm_loadu_si128(k + kRounds));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(block), x);
 }
 
-__attribute__((target("aes,sse2"))) void decryptHardware(const uint8_t* dec_keys,
-                                                          uint8_t* block) {
+__attribute__((target("aes,sse2"))) void decryptHardware(const uint8_t* dec_keys, uint8_t* block) {
   const __m128i* k = reinterpret_cast<const __m128i*>(dec_keys);
   __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
   x = _mm_xor_si128(x, _mm_loadu_si128(k));
-  for (int r = 1; r < kRounds; ++r) x = _mm_aesdec_si128(x, _mm_loadu_si128(k + r));
+  for (int r = 1; r < kRounds; ++r)
+    x = _mm_aesdec_si128(x, _mm_loadu_si128(k + r));
   x = _mm_aesdeclast_si128(x, _mm_loadu_si128(k + kRounds));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(block), x);
 }
 
 __attribute__((target("aes,sse2"))) void encryptBlocksHardware(const uint8_t* enc_keys,
-                                                                uint8_t* blocks, size_t count) {
+                                                               uint8_t* blocks, size_t count) {
   constexpr size_t kLanes = 8;
   const __m128i* k = reinterpret_cast<const __m128i*>(enc_keys);
   __m128i* p = reinterpret_cast<__m128i*>(blocks);
   for (; count >= kLanes; count -= kLanes, p += kLanes) {
     __m128i x[kLanes];
     __m128i key = _mm_loadu_si128(k);
-    for (size_t j = 0; j < kLanes; ++j) x[j] = _mm_xor_si128(_mm_loadu_si128(p + j), key);
+    for (size_t j = 0; j < kLanes; ++j)
+      x[j] = _mm_xor_si128(_mm_loadu_si128(p + j), key);
     for (int r = 1; r < kRounds; ++r) {
       key = _mm_loadu_si128(k + r);
-      for (size_t j = 0; j < kLanes; ++j) x[j] = _mm_aesenc_si128(x[j], key);
+      for (size_t j = 0; j < kLanes; ++j)
+        x[j] = _mm_aesenc_si128(x[j], key);
     }
     key = _mm_loadu_si128(k + kRounds);
-    for (size_t j = 0; j < kLanes; ++j) _mm_storeu_si128(p + j, _mm_aesenclast_si128(x[j], key));
+    for (size_t j = 0; j < kLanes; ++j)
+      _mm_storeu_si128(p + j, _mm_aesenclast_si128(x[j], key));
   }
-  for (; count != 0; --count, ++p) encryptHardware(enc_keys, reinterpret_cast<uint8_t*>(p));
+  for (; count != 0; --count, ++p)
+    encryptHardware(enc_keys, reinterpret_cast<uint8_t*>(p));
 }
 
 }  // namespace security::aes
@@ -64,7 +68,9 @@ __attribute__((target("aes,sse2"))) void encryptBlocksHardware(const uint8_t* en
 
 namespace security::aes {
 
-bool hardwareAvailable() { return false; }
+bool hardwareAvailable() {
+  return false;
+}
 
 void encryptHardware(const uint8_t*, uint8_t*) {
   VX_ASSERT(false, "No AES instructions on this processor");

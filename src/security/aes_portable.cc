@@ -16,8 +16,12 @@ inline void store32(uint8_t* p, uint32_t v) {
   p[3] = static_cast<uint8_t>(v >> 24);
 }
 
-constexpr uint32_t rotl(uint32_t x, int s) { return x << s | x >> (32 - s); }
-constexpr uint8_t rotl8(uint8_t x, int s) { return static_cast<uint8_t>(x << s | x >> (8 - s)); }
+constexpr uint32_t rotl(uint32_t x, int s) {
+  return x << s | x >> (32 - s);
+}
+constexpr uint8_t rotl8(uint8_t x, int s) {
+  return static_cast<uint8_t>(x << s | x >> (8 - s));
+}
 
 constexpr uint8_t xtime(uint8_t x) {
   return static_cast<uint8_t>(x << 1 ^ ((x & 0x80) != 0 ? 0x1b : 0));
@@ -55,7 +59,8 @@ constexpr Tables makeTables() {
     t.sbox[p] = x ^ 0x63;
   } while (p != 1);
   t.sbox[0] = 0x63;
-  for (int i = 0; i < 256; ++i) t.inv_sbox[t.sbox[i]] = static_cast<uint8_t>(i);
+  for (int i = 0; i < 256; ++i)
+    t.inv_sbox[t.sbox[i]] = static_cast<uint8_t>(i);
   for (int i = 0; i < 256; ++i) {
     uint8_t s = t.sbox[i];
     t.te[i] = uint32_t{xtime(s)} | uint32_t{s} << 8 | uint32_t{s} << 16 |
@@ -69,27 +74,36 @@ constexpr Tables makeTables() {
 
 constexpr Tables kT = makeTables();
 
-inline uint32_t b0(uint32_t w) { return w & 0xff; }
-inline uint32_t b1(uint32_t w) { return (w >> 8) & 0xff; }
-inline uint32_t b2(uint32_t w) { return (w >> 16) & 0xff; }
-inline uint32_t b3(uint32_t w) { return w >> 24; }
+inline uint32_t b0(uint32_t w) {
+  return w & 0xff;
+}
+inline uint32_t b1(uint32_t w) {
+  return (w >> 8) & 0xff;
+}
+inline uint32_t b2(uint32_t w) {
+  return (w >> 16) & 0xff;
+}
+inline uint32_t b3(uint32_t w) {
+  return w >> 24;
+}
 
 inline uint32_t subWord(uint32_t w) {
-  return uint32_t{kT.sbox[b0(w)]} | uint32_t{kT.sbox[b1(w)]} << 8 |
-         uint32_t{kT.sbox[b2(w)]} << 16 | uint32_t{kT.sbox[b3(w)]} << 24;
+  return uint32_t{kT.sbox[b0(w)]} | uint32_t{kT.sbox[b1(w)]} << 8 | uint32_t{kT.sbox[b2(w)]} << 16 |
+         uint32_t{kT.sbox[b3(w)]} << 24;
 }
 
 inline uint32_t invMixColumn(uint32_t w) {
   // td of sbox[x] undoes the S-box, leaving InvMixColumns alone.
-  return kT.td[kT.sbox[b0(w)]] ^ rotl(kT.td[kT.sbox[b1(w)]], 8) ^
-         rotl(kT.td[kT.sbox[b2(w)]], 16) ^ rotl(kT.td[kT.sbox[b3(w)]], 24);
+  return kT.td[kT.sbox[b0(w)]] ^ rotl(kT.td[kT.sbox[b1(w)]], 8) ^ rotl(kT.td[kT.sbox[b2(w)]], 16) ^
+         rotl(kT.td[kT.sbox[b3(w)]], 24);
 }
 
 }  // namespace
 
 void expandKey(const uint8_t* key, uint8_t* enc_keys, uint8_t* dec_keys) {
   uint32_t w[4 * (kRounds + 1)];
-  for (int i = 0; i < 4; ++i) w[i] = load32(key + 4 * i);
+  for (int i = 0; i < 4; ++i)
+    w[i] = load32(key + 4 * i);
   uint8_t rcon = 1;
   for (int i = 4; i < 4 * (kRounds + 1); ++i) {
     uint32_t t = w[i - 1];
@@ -99,7 +113,8 @@ void expandKey(const uint8_t* key, uint8_t* enc_keys, uint8_t* dec_keys) {
     }
     w[i] = w[i - 4] ^ t;
   }
-  for (int i = 0; i < 4 * (kRounds + 1); ++i) store32(enc_keys + 4 * i, w[i]);
+  for (int i = 0; i < 4 * (kRounds + 1); ++i)
+    store32(enc_keys + 4 * i, w[i]);
   for (int r = 0; r <= kRounds; ++r) {
     for (int j = 0; j < 4; ++j) {
       uint32_t k = w[4 * (kRounds - r) + j];
@@ -138,7 +153,8 @@ void encryptPortable(const uint8_t* rk, uint8_t* block) {
 }
 
 void encryptBlocksPortable(const uint8_t* enc_keys, uint8_t* blocks, size_t count) {
-  for (size_t i = 0; i < count; ++i) encryptPortable(enc_keys, blocks + 16 * i);
+  for (size_t i = 0; i < count; ++i)
+    encryptPortable(enc_keys, blocks + 16 * i);
 }
 
 void decryptPortable(const uint8_t* dk, uint8_t* block) {

@@ -36,7 +36,8 @@ std::string EntropyPool::take(size_t n) {
 }
 
 std::string EntropyPool::stretchedTake(size_t n, const std::function<TimeValue()>& clock) {
-  while (available() < n) feed(static_cast<uint32_t>(clock().usec), 64);
+  while (available() < n)
+    feed(static_cast<uint32_t>(clock().usec), 64);
   return take(n);
 }
 
@@ -89,9 +90,9 @@ void TimingCollector::sample(EntropyPool& pool, TimeValue now) {
       if (interval < min_interval_.scale(3.0)) {
         pool.collect();
       } else {
-        pool.feed(static_cast<uint32_t>(interval.sec) * 10000000u +
-                      static_cast<uint32_t>(interval.usec),
-                  1);
+        pool.feed(
+            static_cast<uint32_t>(interval.sec) * 10000000u + static_cast<uint32_t>(interval.usec),
+            1);
       }
     }
   }

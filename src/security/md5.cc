@@ -19,7 +19,9 @@ inline void store32(uint8_t* p, uint32_t v) {
   p[3] = static_cast<uint8_t>(v >> 24);
 }
 
-inline uint32_t rotl(uint32_t x, int s) { return x << s | x >> (32 - s); }
+inline uint32_t rotl(uint32_t x, int s) {
+  return x << s | x >> (32 - s);
+}
 
 constexpr uint32_t kInitial[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
 
@@ -41,13 +43,14 @@ void Md5::reset() {
 #define VX_MD5_STEP(f, a, b, c, d, k, t, s) \
   a += f(b, c, d) + w[k] + (t);             \
   a = rotl(a, s) + (b)
-#define VX_MD5_STEP_G(a, b, c, d, k, t, s)     \
+#define VX_MD5_STEP_G(a, b, c, d, k, t, s)      \
   a += ((c) & ~(d)) + w[k] + (t) + ((b) & (d)); \
   a = rotl(a, s) + (b)
 
 void Md5::compress(const uint8_t* block) {
   uint32_t w[16];
-  for (int i = 0; i < 16; ++i) w[i] = load32(block + 4 * i);
+  for (int i = 0; i < 16; ++i)
+    w[i] = load32(block + 4 * i);
   uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
 
   VX_MD5_STEP(VX_MD5_F, a, b, c, d, 0, 0xd76aa478, 7);
@@ -146,22 +149,27 @@ void Md5::update(size_t length, const void* data) {
     length -= fill;
   }
   // Whole blocks are digested straight from the caller's memory.
-  for (; length >= 64; p += 64, length -= 64) compress(p);
+  for (; length >= 64; p += 64, length -= 64)
+    compress(p);
   if (length != 0) std::memcpy(buffer_, p, length);
 }
 
-void Md5::update(uint8_t byte) { update(1, &byte); }
+void Md5::update(uint8_t byte) {
+  update(1, &byte);
+}
 
 void Md5::final(uint8_t* digest) {
   // Padding works on a copy so that the object keeps its state.
   Md5 tail = *this;
   uint8_t length_bytes[8];
-  for (int i = 0; i < 8; ++i) length_bytes[i] = static_cast<uint8_t>(bit_length_ >> (8 * i));
+  for (int i = 0; i < 8; ++i)
+    length_bytes[i] = static_cast<uint8_t>(bit_length_ >> (8 * i));
   static constexpr uint8_t kPadding[64] = {0x80};
   size_t used = static_cast<size_t>(bit_length_ >> 3) & 63;
   tail.update(used < 56 ? 56 - used : 120 - used, kPadding);
   tail.update(8, length_bytes);
-  for (int i = 0; i < 4; ++i) store32(digest + 4 * i, tail.state_[i]);
+  for (int i = 0; i < 4; ++i)
+    store32(digest + 4 * i, tail.state_[i]);
 }
 
 std::array<uint8_t, Md5::kDigestSize> Md5::digestOf(const void* data, size_t length) {
@@ -181,7 +189,8 @@ std::string Md5::stateText() const {
     text += toHex(be, 4);
   }
   uint8_t length_be[8];
-  for (int i = 0; i < 8; ++i) length_be[i] = static_cast<uint8_t>(bit_length_ >> (56 - 8 * i));
+  for (int i = 0; i < 8; ++i)
+    length_be[i] = static_cast<uint8_t>(bit_length_ >> (56 - 8 * i));
   text += toHex(length_be, 8);
   text += toHex(buffer_, sizeof buffer_);
   return text;

@@ -42,7 +42,9 @@ inline uint64_t load64(const uint8_t* p) {
   return v;
 }
 
-inline void store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, sizeof v); }
+inline void store64(uint8_t* p, uint64_t v) {
+  std::memcpy(p, &v, sizeof v);
+}
 
 }  // namespace
 

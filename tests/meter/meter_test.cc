@@ -130,7 +130,8 @@ TEST_F(MeterQuery, PathsThatNameNoMetricGiveErrors) {
   };
   for (const auto& [path, text] : cases) {
     EXPECT_EQ(meter::readMetric(top, path), MetricValue(MetricError{text}));
-    EXPECT_EQ(meter::describeMetric(top, path), (std::variant<MetricError, MetricInfo>(MetricError{text})));
+    EXPECT_EQ(meter::describeMetric(top, path),
+              (std::variant<MetricError, MetricInfo>(MetricError{text})));
   }
 }
 

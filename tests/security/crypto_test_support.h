@@ -18,11 +18,14 @@ inline std::vector<uint8_t> bytesOf(const std::string& hex) {
   return out;
 }
 
-inline std::string hexOf(const uint8_t* data, size_t size) { return security::toHex(data, size); }
+inline std::string hexOf(const uint8_t* data, size_t size) {
+  return security::toHex(data, size);
+}
 
 inline std::vector<uint8_t> randomBytes(std::mt19937_64& rng, size_t n) {
   std::vector<uint8_t> out(n);
-  for (auto& b : out) b = static_cast<uint8_t>(rng());
+  for (auto& b : out)
+    b = static_cast<uint8_t>(rng());
   return out;
 }
 

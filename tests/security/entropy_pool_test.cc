@@ -76,7 +76,8 @@ TEST(EntropyPool, StretchedTakeMakesOneDigestPerFourReadings) {
 
 TEST(EntropyPool, SaveRestoreRoundTrip) {
   EntropyPool pool;
-  for (uint32_t i = 0; i < 600; ++i) pool.feed(i * 7919, 1);  // two digests and 88 credits
+  for (uint32_t i = 0; i < 600; ++i)
+    pool.feed(i * 7919, 1);  // two digests and 88 credits
   ASSERT_EQ(pool.available(), 32u);
   std::string saved = pool.save();
   EXPECT_EQ(saved.substr(64, 4), ":88:");
@@ -194,7 +195,8 @@ TEST(RandomGenerator, CounterModeStreamFromTheSeed) {
   std::memcpy(expected, seed.data() + 16, 16);
   std::memset(expected + 16, 0xff, 16);
   expected[48] = 1;
-  for (int i = 0; i < 4; ++i) aes.encrypt(expected + 16 * i);
+  for (int i = 0; i < 4; ++i)
+    aes.encrypt(expected + 16 * i);
   EXPECT_EQ(security::toHex(out, 64), security::toHex(expected, 64));
 }
 

@@ -68,7 +68,8 @@ TEST_F(EntropyServerTest, NoSeedingWithoutNeed) {
 TEST_F(EntropyServerTest, StretchedSeedThenReseedFromRealEntropy) {
   server.enqueue_pseudo_random({2, 1}, 0, false);
   server.service();
-  EXPECT_EQ(log, std::vector<std::string>{"Seeding random number generator with stretched entropy"});
+  EXPECT_EQ(log,
+            std::vector<std::string>{"Seeding random number generator with stretched entropy"});
   EXPECT_TRUE(server.weak_seed());
   ASSERT_EQ(sink.replies.size(), 1u);
   EXPECT_EQ(sink.replies[0].kind, Reply::Pseudo);
@@ -188,7 +189,8 @@ TEST_F(EntropyServerTest, SameSeedGivesTheSameStream) {
   server.service();
   other.service();
   ASSERT_EQ(sink.replies.size(), 3u);
-  for (size_t i = 0; i < 3; ++i) EXPECT_EQ(sink.replies[i].bytes, other_sink.replies[i].bytes);
+  for (size_t i = 0; i < 3; ++i)
+    EXPECT_EQ(sink.replies[i].bytes, other_sink.replies[i].bytes);
   EXPECT_EQ(sink.replies[0].bytes + sink.replies[1].bytes + sink.replies[2].bytes,
             generatorOutput(countingBytes(32, 7), 121));
 }

@@ -45,14 +45,14 @@ struct RecordingReplies : security::EntropyReplies {
 
 // A saved pool text holding `bytes` and a fresh hash, for starting a pool with known bytes.
 inline std::string savedPool(const std::string& bytes, uint32_t count = 0) {
-  return security::toHex(bytes) + ":" + std::to_string(count) + ":" +
-         security::Md5().stateText();
+  return security::toHex(bytes) + ":" + std::to_string(count) + ":" + security::Md5().stateText();
 }
 
 // n distinct bytes 0, 1, 2, ...
 inline std::string countingBytes(size_t n, int start = 0) {
   std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>(start + i);
+  for (size_t i = 0; i < n; ++i)
+    s[i] = static_cast<char>(start + i);
   return s;
 }
 

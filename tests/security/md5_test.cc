@@ -29,7 +29,8 @@ TEST(Md5, Rfc1321TestSuite) {
       {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
        "57edf4a22be3c955ac49da2e2107b67a"},
   };
-  for (const auto& [message, digest] : suite) EXPECT_EQ(md5Hex(message), digest) << message;
+  for (const auto& [message, digest] : suite)
+    EXPECT_EQ(md5Hex(message), digest) << message;
 }
 
 // Any split of the input, through either update form, gives the one-shot digest; the splits
@@ -42,7 +43,8 @@ TEST(Md5, SplitsAndByteUpdatesMatchOneShot) {
     for (size_t split = 0; split <= length; ++split) {
       Md5 md5;
       md5.update(split, data.data());
-      for (size_t i = split; i < length; ++i) md5.update(data[i]);
+      for (size_t i = split; i < length; ++i)
+        md5.update(data[i]);
       uint8_t digest[16];
       md5.final(digest);
       ASSERT_EQ(hexOf(digest, 16), hexOf(expected.data(), 16)) << length << " at " << split;
@@ -92,7 +94,8 @@ TEST(Md5, FreshStateText) {
 
 TEST(Md5, StateTextCarriesAnUnfinishedMessage) {
   std::string message(150, '\0');
-  for (size_t i = 0; i < message.size(); ++i) message[i] = static_cast<char>(i * 7);
+  for (size_t i = 0; i < message.size(); ++i)
+    message[i] = static_cast<char>(i * 7);
   Md5 first;
   first.update(70, message.data());
   std::string text = first.stateText();
@@ -118,8 +121,8 @@ TEST(Md5, MalformedStateTextIsRefusedAndChangesNothing) {
   bad_digit[100] = 'g';
   std::string upper = before;
   upper[0] = 'X';
-  for (const std::string& text : {before.substr(1), before + "0", bad_digit, upper,
-                                  std::string(), std::string(176, ' ')}) {
+  for (const std::string& text :
+       {before.substr(1), before + "0", bad_digit, upper, std::string(), std::string(176, ' ')}) {
     try {
       md5.setStateText(text);
       ADD_FAILURE() << "accepted " << text;
@@ -133,9 +136,9 @@ TEST(Md5, MalformedStateTextIsRefusedAndChangesNothing) {
 TEST(Md5, SumParse) {
   auto sum = security::parseMd5Sum("D41D8CD98F00B204e9800998ecf8427e");
   EXPECT_EQ(hexOf(sum.data(), sum.size()), "d41d8cd98f00b204e9800998ecf8427e");
-  for (const char* bad : {"d41d8cd98f00b204e9800998ecf8427", "d41d8cd98f00b204e9800998ecf8427e0",
-                          "d41d8cd98f00b204e9800998ecf8427g", " d41d8cd98f00b204e9800998ecf8427",
-                          ""}) {
+  for (const char* bad :
+       {"d41d8cd98f00b204e9800998ecf8427", "d41d8cd98f00b204e9800998ecf8427e0",
+        "d41d8cd98f00b204e9800998ecf8427g", " d41d8cd98f00b204e9800998ecf8427", ""}) {
     EXPECT_THROW(
         {
           try {

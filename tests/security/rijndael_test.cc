@@ -83,7 +83,8 @@ TEST_P(RijndaelEngines, ManyBlocksAtOnceEqualOneByOne) {
   for (size_t count : {0u, 1u, 7u, 8u, 19u}) {
     std::vector<uint8_t> blocks = vxtest::randomBytes(rng, 16 * count);
     std::vector<uint8_t> expected = blocks;
-    for (size_t i = 0; i < count; ++i) aes.encrypt(expected.data() + 16 * i);
+    for (size_t i = 0; i < count; ++i)
+      aes.encrypt(expected.data() + 16 * i);
     aes.encryptBlocks(blocks.data(), count);
     EXPECT_EQ(blocks, expected) << count;
   }
@@ -105,8 +106,7 @@ TEST(Rijndael, AutomaticPrefersTheProcessorsInstructions) {
 }
 
 TEST(RijndaelDeathTest, KeyMisuseAborts) {
-  EXPECT_DEATH(Rijndael(std::string(33, '0')),
-               "Assertion failed: Too long key used for Rijndael");
+  EXPECT_DEATH(Rijndael(std::string(33, '0')), "Assertion failed: Too long key used for Rijndael");
   EXPECT_DEATH(Rijndael("0g"), "Assertion failed: Malformed key used for Rijndael");
   EXPECT_DEATH(
       {
