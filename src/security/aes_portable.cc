@@ -1,20 +1,11 @@
 #include "security/aes_engines.h"
 
+#include <cstring>
+
+#include "security/endian.h"
+
 namespace security::aes {
 namespace {
-
-// Column words hold the four bytes of a column with row 0 in the lowest bits, so loading 4
-// bytes little-endian gives a column.
-inline uint32_t load32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-
-inline void store32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
 
 constexpr uint32_t rotl(uint32_t x, int s) {
   return x << s | x >> (32 - s);
@@ -114,76 +105,70 @@ void expandKey(const uint8_t* key, uint8_t* enc_keys, uint8_t* dec_keys) {
     w[i] = w[i - 4] ^ t;
   }
   for (int i = 0; i < 4 * (kRounds + 1); ++i)
-    store32(enc_keys + 4 * i, w[i]);
+    storeLe<uint32_t>(enc_keys + 4 * i, w[i]);
   for (int r = 0; r <= kRounds; ++r) {
     for (int j = 0; j < 4; ++j) {
       uint32_t k = w[4 * (kRounds - r) + j];
-      store32(dec_keys + 16 * r + 4 * j, r == 0 || r == kRounds ? k : invMixColumn(k));
+      storeLe<uint32_t>(dec_keys + 16 * r + 4 * j, r == 0 || r == kRounds ? k : invMixColumn(k));
     }
   }
 }
 
-void encryptPortable(const uint8_t* rk, uint8_t* block) {
-  uint32_t s0 = load32(block) ^ load32(rk);
-  uint32_t s1 = load32(block + 4) ^ load32(rk + 4);
-  uint32_t s2 = load32(block + 8) ^ load32(rk + 8);
-  uint32_t s3 = load32(block + 12) ^ load32(rk + 12);
-  for (int r = 1; r < kRounds; ++r) {
-    const uint8_t* k = rk + 16 * r;
-    // ShiftRows: row i of column j comes from column j + i.
-    uint32_t t0 = kT.te[b0(s0)] ^ rotl(kT.te[b1(s1)], 8) ^ rotl(kT.te[b2(s2)], 16) ^
-                  rotl(kT.te[b3(s3)], 24) ^ load32(k);
-    uint32_t t1 = kT.te[b0(s1)] ^ rotl(kT.te[b1(s2)], 8) ^ rotl(kT.te[b2(s3)], 16) ^
-                  rotl(kT.te[b3(s0)], 24) ^ load32(k + 4);
-    uint32_t t2 = kT.te[b0(s2)] ^ rotl(kT.te[b1(s3)], 8) ^ rotl(kT.te[b2(s0)], 16) ^
-                  rotl(kT.te[b3(s1)], 24) ^ load32(k + 8);
-    uint32_t t3 = kT.te[b0(s3)] ^ rotl(kT.te[b1(s0)], 8) ^ rotl(kT.te[b2(s1)], 16) ^
-                  rotl(kT.te[b3(s2)], 24) ^ load32(k + 12);
-    s0 = t0, s1 = t1, s2 = t2, s3 = t3;
-  }
-  const uint8_t* k = rk + 16 * kRounds;
-  auto last = [](uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
-    return uint32_t{kT.sbox[b0(a)]} | uint32_t{kT.sbox[b1(b)]} << 8 |
-           uint32_t{kT.sbox[b2(c)]} << 16 | uint32_t{kT.sbox[b3(d)]} << 24;
+namespace {
+
+// Rounds of either direction. Column words hold the four bytes of a column with row 0 in the
+// lowest bits. Row i of output column j comes from input column j + i (ShiftRows) or j - i
+// (InvShiftRows); the tables fold the (inverse) S-box and MixColumns for a byte in row 0, and
+// rotating their entries serves the other rows.
+template <bool kInverse>
+void transform(const uint8_t* keys, uint8_t* block) {
+  const uint32_t* table = kInverse ? kT.td : kT.te;
+  const uint8_t* sbox = kInverse ? kT.inv_sbox : kT.sbox;
+  auto mix = [table](uint32_t a, uint32_t b, uint32_t c, uint32_t d, const uint8_t* key) {
+    return table[b0(a)] ^ rotl(table[b1(b)], 8) ^ rotl(table[b2(c)], 16) ^ rotl(table[b3(d)], 24) ^
+           load32(key);
   };
-  store32(block, last(s0, s1, s2, s3) ^ load32(k));
-  store32(block + 4, last(s1, s2, s3, s0) ^ load32(k + 4));
-  store32(block + 8, last(s2, s3, s0, s1) ^ load32(k + 8));
-  store32(block + 12, last(s3, s0, s1, s2) ^ load32(k + 12));
+  auto sub = [sbox](uint32_t a, uint32_t b, uint32_t c, uint32_t d, const uint8_t* key) {
+    return (uint32_t{sbox[b0(a)]} | uint32_t{sbox[b1(b)]} << 8 | uint32_t{sbox[b2(c)]} << 16 |
+            uint32_t{sbox[b3(d)]} << 24) ^
+           load32(key);
+  };
+  uint32_t s0 = load32(block) ^ load32(keys), s1 = load32(block + 4) ^ load32(keys + 4),
+           s2 = load32(block + 8) ^ load32(keys + 8), s3 = load32(block + 12) ^ load32(keys + 12);
+  // One round: f applied to each output column with its four input columns.
+  auto round = [&](auto f, const uint8_t* k) {
+    uint32_t t0, t1, t2, t3;
+    if constexpr (kInverse) {
+      t0 = f(s0, s3, s2, s1, k), t1 = f(s1, s0, s3, s2, k + 4);
+      t2 = f(s2, s1, s0, s3, k + 8), t3 = f(s3, s2, s1, s0, k + 12);
+    } else {
+      t0 = f(s0, s1, s2, s3, k), t1 = f(s1, s2, s3, s0, k + 4);
+      t2 = f(s2, s3, s0, s1, k + 8), t3 = f(s3, s0, s1, s2, k + 12);
+    }
+    s0 = t0, s1 = t1, s2 = t2, s3 = t3;
+  };
+  for (int r = 1; r < kRounds; ++r)
+    round(mix, keys + 16 * r);
+  round(sub, keys + 16 * kRounds);
+  storeLe<uint32_t>(block, s0);
+  storeLe<uint32_t>(block + 4, s1);
+  storeLe<uint32_t>(block + 8, s2);
+  storeLe<uint32_t>(block + 12, s3);
+}
+
+}  // namespace
+
+void encryptPortable(const uint8_t* enc_keys, uint8_t* block) {
+  transform<false>(enc_keys, block);
+}
+
+void decryptPortable(const uint8_t* dec_keys, uint8_t* block) {
+  transform<true>(dec_keys, block);
 }
 
 void encryptBlocksPortable(const uint8_t* enc_keys, uint8_t* blocks, size_t count) {
   for (size_t i = 0; i < count; ++i)
     encryptPortable(enc_keys, blocks + 16 * i);
-}
-
-void decryptPortable(const uint8_t* dk, uint8_t* block) {
-  uint32_t s0 = load32(block) ^ load32(dk);
-  uint32_t s1 = load32(block + 4) ^ load32(dk + 4);
-  uint32_t s2 = load32(block + 8) ^ load32(dk + 8);
-  uint32_t s3 = load32(block + 12) ^ load32(dk + 12);
-  for (int r = 1; r < kRounds; ++r) {
-    const uint8_t* k = dk + 16 * r;
-    // InvShiftRows: row i of column j comes from column j - i.
-    uint32_t t0 = kT.td[b0(s0)] ^ rotl(kT.td[b1(s3)], 8) ^ rotl(kT.td[b2(s2)], 16) ^
-                  rotl(kT.td[b3(s1)], 24) ^ load32(k);
-    uint32_t t1 = kT.td[b0(s1)] ^ rotl(kT.td[b1(s0)], 8) ^ rotl(kT.td[b2(s3)], 16) ^
-                  rotl(kT.td[b3(s2)], 24) ^ load32(k + 4);
-    uint32_t t2 = kT.td[b0(s2)] ^ rotl(kT.td[b1(s1)], 8) ^ rotl(kT.td[b2(s0)], 16) ^
-                  rotl(kT.td[b3(s3)], 24) ^ load32(k + 8);
-    uint32_t t3 = kT.td[b0(s3)] ^ rotl(kT.td[b1(s2)], 8) ^ rotl(kT.td[b2(s1)], 16) ^
-                  rotl(kT.td[b3(s0)], 24) ^ load32(k + 12);
-    s0 = t0, s1 = t1, s2 = t2, s3 = t3;
-  }
-  const uint8_t* k = dk + 16 * kRounds;
-  auto last = [](uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
-    return uint32_t{kT.inv_sbox[b0(a)]} | uint32_t{kT.inv_sbox[b1(b)]} << 8 |
-           uint32_t{kT.inv_sbox[b2(c)]} << 16 | uint32_t{kT.inv_sbox[b3(d)]} << 24;
-  };
-  store32(block, last(s0, s3, s2, s1) ^ load32(k));
-  store32(block + 4, last(s1, s0, s3, s2) ^ load32(k + 4));
-  store32(block + 8, last(s2, s1, s0, s3) ^ load32(k + 8));
-  store32(block + 12, last(s3, s2, s1, s0) ^ load32(k + 12));
 }
 
 }  // namespace security::aes

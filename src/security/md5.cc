@@ -3,21 +3,11 @@
 #include <cstring>
 
 #include "error/exception.h"
+#include "security/endian.h"
 #include "security/hex.h"
 
 namespace security {
 namespace {
-
-inline uint32_t load32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-
-inline void store32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
 
 inline uint32_t rotl(uint32_t x, int s) {
   return x << s | x >> (32 - s);
@@ -169,7 +159,7 @@ void Md5::final(uint8_t* digest) {
   tail.update(used < 56 ? 56 - used : 120 - used, kPadding);
   tail.update(8, length_bytes);
   for (int i = 0; i < 4; ++i)
-    store32(digest + 4 * i, tail.state_[i]);
+    storeLe<uint32_t>(digest + 4 * i, tail.state_[i]);
 }
 
 std::array<uint8_t, Md5::kDigestSize> Md5::digestOf(const void* data, size_t length) {

@@ -3,10 +3,9 @@
 #include <string.h>
 
 #include <algorithm>
-#include <bit>
-#include <cstring>
 
 #include "error/assert.h"
+#include "security/endian.h"
 #include "security/hex.h"
 
 namespace security {
@@ -31,35 +30,18 @@ RandomGenerator::~RandomGenerator() {
   ::explicit_bzero(block_, sizeof block_);
 }
 
-namespace {
-
-// The counter is a little-endian number, which is the host's order.
-static_assert(std::endian::native == std::endian::little);
-
-inline uint64_t load64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-inline void store64(uint8_t* p, uint64_t v) {
-  std::memcpy(p, &v, sizeof v);
-}
-
-}  // namespace
-
 void RandomGenerator::putCounters(uint8_t* out, size_t count) {
   // The counter is worked on in registers: stepping it byte by byte in memory would make
   // every block wait for the store of the previous one.
   uint64_t lo = load64(counter_);
   uint64_t hi = load64(counter_ + 8);
   for (size_t i = 0; i < count; ++i, out += 16) {
-    store64(out, lo);
-    store64(out + 8, hi);
+    storeLe<uint64_t>(out, lo);
+    storeLe<uint64_t>(out + 8, hi);
     if (++lo == 0) ++hi;
   }
-  store64(counter_, lo);
-  store64(counter_ + 8, hi);
+  storeLe<uint64_t>(counter_, lo);
+  storeLe<uint64_t>(counter_ + 8, hi);
 }
 
 void RandomGenerator::generate(size_t n, uint8_t* out) {
