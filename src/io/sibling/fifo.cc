@@ -121,7 +121,10 @@ void FifoWriter::open(const std::string& path, const std::string& context) {
 }
 
 void FifoWriter::close() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) {
+    ioDescriptorClosing();
+    ::close(fd_);
+  }
   fd_ = -1;
   blocked_ = false;
   room_ = false;

@@ -1,11 +1,6 @@
 #include "harness.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -16,69 +11,36 @@
 #include "io/wait.h"
 #include "support/test_support.h"
 
-extern char** environ;
-
 namespace vxtest {
 
 Child::Child(io::SiblingMessengerParent& parent, const std::string& name,
-             const std::vector<std::string>& args,
-             const std::map<std::string, std::string>& extra_env) {
-  io::Variables vars;
-  std::vector<int> inherit;
-  parent.pass(vars, "smem", inherit);
-  for (const auto& [k, v] : extra_env)
-    vars[k] = v;
-  vars["VXTEST_CHILD"] = name;
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) {
-    std::string entry(*e);
-    if (vars.count(entry.substr(0, entry.find('='))) == 0) env.push_back(entry);
-  }
-  for (const auto& [k, v] : vars)
-    env.push_back(k + "=" + v);
-  std::vector<char*> envp;
-  for (auto& e : env)
-    envp.push_back(e.data());
-  envp.push_back(nullptr);
-  std::string exe = selfExe();
-  std::vector<std::string> argv_s{exe};
-  argv_s.insert(argv_s.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : argv_s)
-    argv.push_back(a.data());
-  argv.push_back(nullptr);
-  if (::posix_spawn(&pid_, exe.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) {
-    ADD_FAILURE() << "posix_spawn failed";
-    return;
-  }
-  int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
-  if (fd < 0) ADD_FAILURE() << "pidfd_open failed: " << std::strerror(errno);
-  pidfd_ = std::make_unique<io::Signal>(io::Signal::Adopt{}, fd, "child " + name);
+             const std::vector<std::string>& args) {
+  io::ProcessSpec spec;
+  spec.program = selfExe();
+  spec.arguments = args;
+  spec.variables["VXTEST_CHILD"] = name;
+  spec.passables["smem"] = &parent;
+  spec.stdin_mode = io::StdMode::Null;
+  spec.stdout_mode = io::StdMode::Inherit;
+  spec.stderr_mode = io::StdMode::Inherit;
+  proc_ = std::make_unique<io::Process>(spec);
 }
 
 Child::~Child() {
-  if (pid_ > 0 && status_ < 0) {
-    ::kill(pid_, SIGKILL);
+  if (status_ < 0) {
+    proc_->kill();
     wait(10);
   }
 }
 
-void Child::kill(int sig) {
-  ::kill(pid_, sig);
-}
-
 int Child::wait(double seconds) {
   if (status_ >= 0) return status_;
-  if (seconds <= 0) {
-    if (!pidfd_) return -1;
-    struct pollfd pfd = {pidfd_->fd(), POLLIN, 0};
-    if (::poll(&pfd, 1, 0) != 1) return -1;
-  } else if (!waitReadyFor(*pidfd_, seconds)) {
+  if (seconds > 0 && !waitReadyFor(*proc_, seconds)) return -1;
+  try {
+    status_ = proc_->exitCode();
+  } catch (const io::ENotReady&) {
     return -1;
   }
-  int st = 0;
-  if (::waitpid(pid_, &st, 0) != pid_) return -1;
-  status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
   return status_;
 }
 

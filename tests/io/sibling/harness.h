@@ -3,8 +3,6 @@
 // messages over the sibling streams.
 #pragma once
 
-#include <sys/types.h>
-
 #include <functional>
 #include <map>
 #include <memory>
@@ -14,7 +12,7 @@
 
 #include "io/sibling/messenger_parent.h"
 #include "io/sibling/sibling_messenger.h"
-#include "io/signal.h"
+#include "io/process.h"
 
 namespace vxtest {
 
@@ -41,24 +39,22 @@ class TestParent : public io::SiblingMessengerParent {
   uint64_t default_slice_;
 };
 
-// A child process running VXTEST_CHILD `name` with the pool passed under "smem". Its pidfd is a
-// signal that becomes ready when it ends.
+// A child process running VXTEST_CHILD `name`, started the way the supervisor starts a
+// worker: io::Process with the parent passed under "smem". The process is the selectable that
+// becomes ready when the child ends.
 class Child {
  public:
   Child(io::SiblingMessengerParent& parent, const std::string& name,
-        const std::vector<std::string>& args = {},
-        const std::map<std::string, std::string>& extra_env = {});
+        const std::vector<std::string>& args = {});
   ~Child();
-  pid_t pid() const { return pid_; }
-  io::Signal& ended() { return *pidfd_; }
-  // Waits for the end (at most `seconds`) and returns the exit status as a shell reports it
-  // (128 + signal for a signal); -1 on time-out.
+  io::Process& ended() { return *proc_; }
+  // Waits for the end (at most `seconds`; 0: only looks) and returns the exit status (128 +
+  // signal for a signal); -1 while it runs.
   int wait(double seconds = 20);
-  void kill(int sig);
+  void kill() { proc_->kill(); }
 
  private:
-  pid_t pid_ = -1;
-  std::unique_ptr<io::Signal> pidfd_;
+  std::unique_ptr<io::Process> proc_;
   int status_ = -1;
 };
 

@@ -305,7 +305,7 @@ TEST(SiblingProcesses, KilledSiblingReleasesTheWritersBlockedOnIt) {
   int writing = 0, survived = 0, ended = 0;
   ParentLoop loop{pm, {&victim, &w1, &w2}};
   loop.on_message = [&](int32_t, const std::string& msg) {
-    if (msg == "writing" && ++writing == 2) victim.kill(SIGKILL);
+    if (msg == "writing" && ++writing == 2) victim.kill();
     if (msg == "survived") ++survived;
   };
   loop.on_child_end = [&](Child& c) {
@@ -349,7 +349,7 @@ TEST(SiblingProcesses, HostileChildMakesTheParentRaiseNotCrash) {
           << e.what();
     }
     // The emergency path: the offender is killed; the messenger still works for the rest.
-    c1.kill(SIGKILL);
+    c1.kill();
     EXPECT_EQ(c1.wait(), 128 + SIGKILL);
     pm.siblingDied(1);
     EXPECT_TRUE(pm.sibling(1)->gone());
