@@ -51,86 +51,68 @@ class Ring {
   size_t tail_ = 0;
 };
 
-// Pool offsets (multiples of 8 below 4 GiB, never 0) to a small value, by open addressing with
-// linear probing and backward-shift deletion.
-class OffsetMap {
+// The peer each block of our own area was sent to, one slot per 8 bytes of the area. Sending
+// and acknowledging walk the area in order, so the slots they touch are neighbours in memory;
+// the table's pages are only backed once used.
+class OutstandingTable {
  public:
-  size_t size() const { return size_; }
-  bool empty() const { return size_ == 0; }
+  OutstandingTable() = default;
+  OutstandingTable(const OutstandingTable&) = delete;
+  OutstandingTable& operator=(const OutstandingTable&) = delete;
+  ~OutstandingTable() { unmap(); }
 
-  void insert(uint32_t key, int32_t value) {
-    VX_ASSERT(key != 0, "OffsetMap key 0");
-    if ((size_ + 1) * 4 > slots_.size() * 3) grow();
-    size_t i = slot(key);
-    while (slots_[i].key != 0) {
-      VX_ASSERT(slots_[i].key != key, "Offset ", key, " is outstanding twice");
-      i = (i + 1) & mask_;
-    }
-    slots_[i] = Slot{key, value};
-    ++size_;
+  // Covers the area [offset, offset + size); forgets everything before.
+  void bind(uint64_t offset, uint64_t size);
+  size_t size() const { return count_; }
+  bool empty() const { return count_ == 0; }
+
+  // Values are small (a sibling id, possibly with a flag added, below kValueLimit).
+  static constexpr int32_t kValueLimit = 8192;
+  void insert(uint64_t offset, int32_t value) {
+    int16_t& s = slot(offset);
+    VX_ASSERT(s == 0, "Offset ", offset, " is outstanding twice");
+    VX_ASSERT(value > -kBias && value < kValueLimit, "Outstanding value ", value);
+    s = static_cast<int16_t>(value + kBias);
+    ++count_;
   }
-  // The value of `key`, or false.
-  bool find(uint32_t key, int32_t& value) const {
-    if (size_ == 0) return false;
-    for (size_t i = slot(key);; i = (i + 1) & mask_) {
-      if (slots_[i].key == key) {
-        value = slots_[i].value;
-        return true;
-      }
-      if (slots_[i].key == 0) return false;
-    }
-  }
-  bool erase(uint32_t key) {
-    if (size_ == 0) return false;
-    size_t i = slot(key);
-    while (slots_[i].key != key) {
-      if (slots_[i].key == 0) return false;
-      i = (i + 1) & mask_;
-    }
-    // Shift later members of the probe run back so that lookups never stop early.
-    for (size_t j = (i + 1) & mask_; slots_[j].key != 0; j = (j + 1) & mask_) {
-      size_t home = slot(slots_[j].key);
-      bool movable = (j > i) ? (home <= i || home > j) : (home <= i && home > j);
-      if (movable) {
-        slots_[i] = slots_[j];
-        i = j;
-      }
-    }
-    slots_[i] = Slot{};
-    --size_;
+  // False for an offset that is not outstanding (or not a block offset of the area at all).
+  bool find(uint64_t offset, int32_t& value) const {
+    if (!covers(offset)) return false;
+    int16_t s = slots_[(offset - base_) / 8];
+    if (s == 0) return false;
+    value = s - kBias;
     return true;
   }
-  // Calls f(key, value) for every entry; f must not change the map.
+  bool erase(uint64_t offset) {
+    if (!covers(offset)) return false;
+    int16_t& s = slots_[(offset - base_) / 8];
+    if (s == 0) return false;
+    s = 0;
+    --count_;
+    return true;
+  }
+  // Calls f(offset, value) for every entry; f must not change the table. Walks the whole area.
   template <typename F>
   void forEach(F f) const {
-    for (const Slot& s : slots_) {
-      if (s.key != 0) f(s.key, s.value);
+    for (uint64_t i = 0; i < n_ && count_ != 0; ++i) {
+      if (slots_[i] != 0) f(base_ + 8 * i, slots_[i] - kBias);
     }
   }
 
  private:
-  struct Slot {
-    uint32_t key = 0;
-    int32_t value = 0;
-  };
-  // Fibonacci hashing: the high bits of the product mix every bit of the offset.
-  size_t slot(uint32_t key) const {
-    return static_cast<uint32_t>((key >> 3) * 0x9E3779B1u) >> shift_;
+  static constexpr int32_t kBias = 256;
+  bool covers(uint64_t offset) const {
+    return offset >= base_ && offset - base_ < 8 * n_ && offset % 8 == 0;
   }
-  void grow() {
-    std::vector<Slot> old(slots_.empty() ? 256 : slots_.size() * 2);
-    old.swap(slots_);
-    mask_ = slots_.size() - 1;
-    shift_ = 32 - static_cast<unsigned>(__builtin_ctzll(slots_.size()));
-    size_ = 0;
-    for (const Slot& s : old) {
-      if (s.key != 0) insert(s.key, s.value);
-    }
+  int16_t& slot(uint64_t offset) {
+    VX_ASSERT(covers(offset), "Offset ", offset, " outside our area");
+    return slots_[(offset - base_) / 8];
   }
-  std::vector<Slot> slots_;
-  size_t mask_ = 0;
-  unsigned shift_ = 32;
-  size_t size_ = 0;
+  void unmap();
+  int16_t* slots_ = nullptr;
+  uint64_t base_ = 0;
+  uint64_t n_ = 0;
+  size_t count_ = 0;
 };
 
 }  // namespace io

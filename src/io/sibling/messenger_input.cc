@@ -11,7 +11,7 @@ namespace io {
 
 namespace {
 
-constexpr int32_t kDelayed = 0x10000;
+constexpr int32_t kDelayed = 0x1000;
 
 uint64_t loadShared(const uint8_t* p) {
   // The peer may change its header at any time; read each word once.
@@ -146,6 +146,8 @@ void SiblingMessenger::onSiblingAt(ControlMessage m) {
     if (alloc_.hasArea()) violation(m.sender, "Own area announced twice");
     write_areas_[offset] = y;
     alloc_.init(offset, size);
+    outstanding_.bind(offset, size);
+    pool_->prefault(offset, size, true);
     setWritable(true);
     return;
   }
@@ -153,6 +155,7 @@ void SiblingMessenger::onSiblingAt(ControlMessage m) {
   write_areas_[offset] = y;
   si.area_offset_ = offset;
   si.area_size_ = size;
+  pool_->prefault(offset, size, false);
   if (y == 0) return;  // the parent's FIFO has been open from the start
   try {
     openFifo(si);
@@ -218,6 +221,7 @@ void SiblingMessenger::onIAmUp(ControlMessage m) {
   VX_ASSERT(ins.second || ins.first->second == x, "Failed insert into write_areas");
   si.area_offset_ = offset;
   si.area_size_ = size;
+  pool_->prefault(offset, size, false);
   sendArea(si, x, offset, size);
   sendArea(si, 0, alloc_.areaOffset(), alloc_.areaEnd() - alloc_.areaOffset());
   sendDelayed(si);
@@ -307,8 +311,8 @@ void SiblingMessenger::markGone(SiblingImplementation& si) {
   si.requested_ = false;
   // Whatever we sent it and it never acknowledged is ours again.
   scratch_.clear();
-  outstanding_.forEach([&](uint32_t o, int32_t r) {
-    if (r == si.id_ || r == si.id_ + kDelayed) scratch_.push_back(o);
+  outstanding_.forEach([&](uint64_t o, int32_t r) {
+    if (r == si.id_ || r == si.id_ + kDelayed) scratch_.push_back(static_cast<uint32_t>(o));
   });
   for (uint32_t o : scratch_) {
     outstanding_.erase(o);

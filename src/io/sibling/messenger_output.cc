@@ -10,11 +10,11 @@ namespace io {
 
 namespace {
 
-// Payload announced or acknowledged since the last flush after which the notices leave at
-// once: the peer starts on large messages while we go on writing.
-constexpr uint64_t kFlushBytes = 64 * 1024;
+// Payload announced since the last flush after which the notices leave at once, so that the
+// reader starts on large messages while we go on writing: a quarter of our area, at most this.
+constexpr uint64_t kMaxNoticeBytes = 1024 * 1024;
 // Marks an outstanding message whose notice waits for the peer's FIFO.
-constexpr int32_t kDelayed = 0x10000;
+constexpr int32_t kDelayed = 0x1000;
 
 }  // namespace
 
@@ -58,7 +58,7 @@ void SiblingMessenger::sendArea(SiblingImplementation& to, int32_t whose, uint64
 
 void SiblingMessenger::maybeFlush() {
   if (ordered_.size() >= kFifoBatchMessages || pending_acks_ >= kFifoBatchMessages ||
-      pending_bytes_ >= kFlushBytes) {
+      announced_bytes_ >= std::min(kMaxNoticeBytes, (alloc_.areaEnd() - alloc_.areaOffset()) / 4)) {
     flushAll();
   }
 }
@@ -128,6 +128,7 @@ void SiblingMessenger::flushAll() {
       }
       si->acks_.erase(si->acks_.begin(), si->acks_.begin() + static_cast<ptrdiff_t>(na));
       pending_acks_ -= na;
+      if (si->acks_.empty()) si->ack_bytes_ = 0;
       for (size_t i = na; i < n; ++i)
         ordered_.pop_front();
       si->queued_ -= n - na;
@@ -154,10 +155,11 @@ void SiblingMessenger::flushAll() {
       if (writeBatch(*si, si->acks_.data(), na)) {
         si->acks_.erase(si->acks_.begin(), si->acks_.begin() + static_cast<ptrdiff_t>(na));
         pending_acks_ -= na;
+        if (si->acks_.empty()) si->ack_bytes_ = 0;
         if (si->shutdown_pending_) again = true;
       }
     }
-    pending_bytes_ = 0;
+    announced_bytes_ = 0;
     // Peers that asked to leave may now be answered; the answer goes out in this flush.
     if (again) {
       again = false;
@@ -192,7 +194,7 @@ void SiblingMessenger::announce() {
   uint32_t o = static_cast<uint32_t>(alloc_.commit(len));
   if (trySend(si, ControlMessage::withValue(MessageType::MessageAt, o, my_id_))) {
     outstanding_.insert(o, si.id_);
-    pending_bytes_ += len;
+    announced_bytes_ += len;
   } else {
     outstanding_.insert(o, si.id_ + kDelayed);
     si.delayed_.push_back(o);
@@ -227,8 +229,14 @@ void SiblingMessenger::requestPeer(SiblingImplementation& si) {
 void SiblingMessenger::sendAck(SiblingImplementation& si, uint64_t offset, uint64_t length) {
   if (si.gone_ || si.closed_) return;  // nobody left to free the block for
   trySend(si, ControlMessage::withValue(MessageType::AckMessageAt, offset, my_id_));
-  pending_bytes_ += length;
-  maybeFlush();
+  // The acknowledgement waits to leave with our next notice to the peer (a reply, usually),
+  // unless the peer's area is running low on what we have read and not yet told.
+  si.ack_bytes_ += length;
+  if (si.ack_bytes_ >= si.area_size_ / 4) {
+    flushAll();
+  } else {
+    maybeFlush();
+  }
 }
 
 void SiblingMessenger::releaseBlock(uint64_t offset) {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -49,6 +50,15 @@ void SharedMemory::map(int fd) {
 SharedMemory::~SharedMemory() {
   if (base_ != nullptr) ::munmap(base_, size_);
   if (fd_ >= 0) ::close(fd_);
+}
+
+void SharedMemory::prefault(uint64_t offset, uint64_t size, bool write) const {
+  uint64_t page = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+  uint64_t start = offset / page * page;
+  uint64_t end = std::min(size_, (offset + size + page - 1) / page * page);
+  if (start >= end) return;
+  // Kernels before 5.14 refuse; the pages then come on first use as before.
+  ::madvise(base_ + start, end - start, write ? MADV_POPULATE_WRITE : MADV_POPULATE_READ);
 }
 
 uint32_t SharedMemory::magic() const {

@@ -27,6 +27,10 @@ class SharedMemory {
   // The pool's descriptor (close-on-exec), -1 in a process that attached.
   int fd() const { return fd_; }
 
+  // Backs and maps a range now (best effort), so that messages never wait for page faults:
+  // `write` for our own area, read for the areas we read messages from.
+  void prefault(uint64_t offset, uint64_t size, bool write) const;
+
   uint32_t magic() const;
   void writeMagic();
 

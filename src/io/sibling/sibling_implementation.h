@@ -84,6 +84,7 @@ class SiblingMessenger::SiblingImplementation : public RefCounted {
   uint64_t area_offset_ = 0;
   uint64_t area_size_ = 0;         // 0 until its area is known
   std::vector<uint64_t> acks_;     // acknowledgements waiting to be written
+  uint64_t ack_bytes_ = 0;         // payload those acknowledgements free in its area
   size_t queued_ = 0;              // its entries in the messenger's ordered queue
   std::vector<uint32_t> delayed_;  // notices waiting for its FIFO
   ReceivedQueue::PeerList received_;

@@ -60,6 +60,7 @@ siblingmessenger_conf_t siblingmessenger_conf_t::fromEnvironment(const std::stri
 SiblingMessenger::SiblingMessenger(SiblingMessengerParent& parent)
     : my_id_(0),
       parent_(&parent),
+      pool_(&parent.pool()),
       base_(parent.pool().base()),
       page_size_(parent.pageSize()),
       alloc_(base_, parent.mapSize()),
@@ -73,12 +74,15 @@ SiblingMessenger::SiblingMessenger(SiblingMessengerParent& parent)
   uint64_t offset = parent.markAreaUsed(0, size);
   write_areas_[offset] = 0;
   alloc_.init(offset, size);
+  outstanding_.bind(offset, size);
+  pool_->prefault(offset, size, true);
 }
 
 SiblingMessenger::SiblingMessenger(const siblingmessenger_conf_t& conf, int32_t my_id)
     : siblingmessenger_conf_t(conf),
       my_id_(my_id),
       attached_(std::make_unique<SharedMemory>(SharedMemory::Attach{}, conf.mapfile, conf.mapsize)),
+      pool_(attached_.get()),
       base_(attached_->base()),
       page_size_(static_cast<uint64_t>(::sysconf(_SC_PAGESIZE))),
       alloc_(base_, conf.mapsize),

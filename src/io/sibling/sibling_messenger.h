@@ -182,16 +182,17 @@ class SiblingMessenger : public siblingmessenger_conf_t, public StackedSelectabl
   int32_t my_id_;
   SiblingMessengerParent* parent_ = nullptr;
   std::unique_ptr<SharedMemory> attached_;
+  SharedMemory* pool_;
   uint8_t* base_;
   uint64_t page_size_;
   AreaAllocator alloc_;
   std::map<uint64_t, int32_t> write_areas_;  // area offset -> sibling id
   // Block offset -> receiver id (+ kDelayed while the notice waits for the peer's FIFO).
-  OffsetMap outstanding_;
+  OutstandingTable outstanding_;
   Ring<Ordered> ordered_;
   std::vector<int32_t> ack_peers_;  // peers with acknowledgements waiting
   size_t pending_acks_ = 0;
-  uint64_t pending_bytes_ = 0;  // payload announced or acknowledged since the last flush
+  uint64_t announced_bytes_ = 0;  // payload announced since the last flush
   bool flushing_ = false;
   std::unique_ptr<FifoReader> reader_;
   std::array<SiblingRef, kMaxSiblingId - kMinSiblingId + 1> impls_;

@@ -86,32 +86,33 @@ TEST(ControlMessage, GoldenBytesTypesAndTexts) {
   }
 }
 
-TEST(OffsetMap, AgreesWithAnOrderedMapUnderChurn) {
-  OffsetMap m;
-  std::map<uint32_t, int32_t> model;
+TEST(OutstandingTable, AgreesWithAnOrderedMapUnderChurn) {
+  OutstandingTable t;
+  constexpr uint64_t kArea = 4096, kSize = 3000 * 8;
+  t.bind(kArea, kSize);
+  std::map<uint64_t, int32_t> model;
   std::mt19937 rng(7);
-  for (int i = 0; i < 200000; ++i) {
-    // Clustered keys, as block offsets are, so that probe runs get long.
-    uint32_t key = 4096 + 8 * (rng() % 3000);
-    int32_t v = static_cast<int32_t>(rng() % 200) - 100;
+  for (int i = 0; i < 100000; ++i) {
+    uint64_t key = kArea + 8 * (rng() % 3000);
+    int32_t v = static_cast<int32_t>(rng() % 300) - 127;
     if (rng() % 2 == 0 && model.count(key) == 0) {
-      m.insert(key, v);
+      t.insert(key, v);
       model[key] = v;
     } else {
-      EXPECT_EQ(m.erase(key), model.erase(key) == 1);
-    }
-    if (i % 1000 == 0) {
-      for (auto [k, want] : model) {
-        int32_t got;
-        ASSERT_TRUE(m.find(k, got));
-        ASSERT_EQ(got, want);
-      }
-      size_t n = 0;
-      m.forEach([&](uint32_t k, int32_t) { n += model.count(k); });
-      ASSERT_EQ(n, model.size());
-      ASSERT_EQ(m.size(), model.size());
+      EXPECT_EQ(t.erase(key), model.erase(key) == 1);
     }
   }
+  size_t n = 0;
+  t.forEach([&](uint64_t k, int32_t v) {
+    ASSERT_EQ(model.at(k), v);
+    ++n;
+  });
+  EXPECT_EQ(n, model.size());
+  EXPECT_EQ(t.size(), model.size());
+  // Offsets that are no block offset of the area are simply not outstanding.
+  int32_t v;
+  for (uint64_t bad : {kArea - 8, kArea + kSize, kArea + 3, uint64_t{0}})
+    EXPECT_FALSE(t.find(bad, v) || t.erase(bad)) << bad;
 }
 
 TEST(Ring, KeepsOrderAcrossGrowthAndFilter) {

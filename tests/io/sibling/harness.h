@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "io/process.h"
 #include "io/sibling/messenger_parent.h"
 #include "io/sibling/sibling_messenger.h"
-#include "io/process.h"
 
 namespace vxtest {
 
