@@ -1,10 +1,6 @@
 #include "io/sibling/block_allocator.h"
 
-#include <sys/mman.h>
-
 #include "error/assert.h"
-#include "error/exception.h"
-#include "io/sibling/containers.h"
 
 namespace io {
 
@@ -146,23 +142,6 @@ void AreaAllocator::release(uint64_t o) {
   VX_ASSERT(cursor_ == kNoBlock || cursor_ <= start || cursor_ >= end,
             "Search offset got coalesced... at: ", cursor_, " into ", start, "..", end);
   if (cursor_ == kNoBlock) cursor_ = start;
-}
-
-void OutstandingTable::bind(uint64_t offset, uint64_t size) {
-  unmap();
-  base_ = offset;
-  n_ = size / 8;
-  count_ = 0;
-  void* p = ::mmap(nullptr, n_ * sizeof(int16_t), PROT_READ | PROT_WRITE,
-                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (p == MAP_FAILED) error::throwErrno("Cannot map the table of outstanding messages");
-  slots_ = static_cast<int16_t*>(p);
-}
-
-void OutstandingTable::unmap() {
-  if (slots_ != nullptr) ::munmap(slots_, n_ * sizeof(int16_t));
-  slots_ = nullptr;
-  n_ = 0;
 }
 
 }  // namespace io

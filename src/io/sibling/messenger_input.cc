@@ -145,10 +145,7 @@ void SiblingMessenger::onSiblingAt(ControlMessage m) {
   if (y == my_id_) {
     if (alloc_.hasArea()) violation(m.sender, "Own area announced twice");
     write_areas_[offset] = y;
-    alloc_.init(offset, size);
-    outstanding_.bind(offset, size);
-    pool_->prefault(offset, size, true);
-    setWritable(true);
+    initArea(offset, size);
     return;
   }
   SiblingImplementation& si = freshImpl(y);
@@ -157,6 +154,7 @@ void SiblingMessenger::onSiblingAt(ControlMessage m) {
   si.area_size_ = size;
   pool_->prefault(offset, size, false);
   if (y == 0) return;  // the parent's FIFO has been open from the start
+  if (si.writer_.isOpen()) violation(m.sender, m.toString() + " for a sibling already introduced");
   try {
     openFifo(si);
   } catch (const error::ESystemError&) {
@@ -271,7 +269,7 @@ void SiblingMessenger::onAckShutdown(ControlMessage m) {
       violation(m.sender, "Protocol violation; got AckShutdown unexpectedly: " + m.toString());
     }
     shutdown_acked_ = true;
-    setWritable(alloc_.writable());
+    updateOStreams();
     checkEndOfStreams();
     return;
   }

@@ -10,9 +10,6 @@ namespace io {
 
 namespace {
 
-// Payload announced since the last flush after which the notices leave at once, so that the
-// reader starts on large messages while we go on writing: a quarter of our area, at most this.
-constexpr uint64_t kMaxNoticeBytes = 1024 * 1024;
 // Marks an outstanding message whose notice waits for the peer's FIFO.
 constexpr int32_t kDelayed = 0x1000;
 
@@ -58,9 +55,19 @@ void SiblingMessenger::sendArea(SiblingImplementation& to, int32_t whose, uint64
 
 void SiblingMessenger::maybeFlush() {
   if (ordered_.size() >= kFifoBatchMessages || pending_acks_ >= kFifoBatchMessages ||
-      announced_bytes_ >= std::min(kMaxNoticeBytes, (alloc_.areaEnd() - alloc_.areaOffset()) / 4)) {
+      announced_bytes_ >= notice_flush_bytes_) {
     flushAll();
   }
+}
+
+void SiblingMessenger::initArea(uint64_t offset, uint64_t size) {
+  alloc_.init(offset, size);
+  outstanding_.bind(offset, size);
+  // Notices leave once a quarter of the area (at most 1 MiB) is announced, so that the reader
+  // starts on large messages while we go on writing.
+  notice_flush_bytes_ = std::min<uint64_t>(1024 * 1024, size / 4);
+  pool_->prefault(offset, size, true);
+  updateOStreams();
 }
 
 void SiblingMessenger::beforeWait(void* self) {
@@ -200,7 +207,7 @@ void SiblingMessenger::announce() {
     si.delayed_.push_back(o);
     requestPeer(si);
   }
-  if (!alloc_.writable()) setWritable(false);
+  if (!alloc_.writable()) updateOStreams();
   maybeFlush();
 }
 
@@ -246,10 +253,10 @@ void SiblingMessenger::releaseBlock(uint64_t offset) {
   }
   bool was = alloc_.writable();
   alloc_.release(offset);
-  if (!was) setWritable(true);
+  if (!was) updateOStreams();
 }
 
-void SiblingMessenger::setWritable(bool /*flag*/) {
+void SiblingMessenger::updateOStreams() {
   for (SiblingRef& r : impls_) {
     if (r) updateOStream(*r);
   }

@@ -73,9 +73,7 @@ SiblingMessenger::SiblingMessenger(SiblingMessengerParent& parent)
   VX_ASSERT(size % 8 == 0, "Slice size for sibling id 0 is not 8 byte aligned!");
   uint64_t offset = parent.markAreaUsed(0, size);
   write_areas_[offset] = 0;
-  alloc_.init(offset, size);
-  outstanding_.bind(offset, size);
-  pool_->prefault(offset, size, true);
+  initArea(offset, size);
 }
 
 SiblingMessenger::SiblingMessenger(const siblingmessenger_conf_t& conf, int32_t my_id)
@@ -198,7 +196,7 @@ void SiblingMessenger::initShutdown() {
   if (shutting_down_) return;
   shutting_down_ = true;
   sendToParent(ControlMessage::withId(MessageType::InitShutdown, my_id_, my_id_));
-  setWritable(alloc_.writable());
+  updateOStreams();
   maybeFlush();
 }
 

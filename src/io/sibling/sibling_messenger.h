@@ -142,6 +142,8 @@ class SiblingMessenger : public siblingmessenger_conf_t, public StackedSelectabl
   void send(SiblingImplementation& si, ControlMessage m);
   void sendToParent(ControlMessage m);
   void sendArea(SiblingImplementation& to, int32_t whose, uint64_t offset, uint64_t size);
+  // Takes our own area: lays it out, and makes the streams writable.
+  void initArea(uint64_t offset, uint64_t size);
   void maybeFlush();
   void flushAll();
   static void beforeWait(void* self);
@@ -170,7 +172,9 @@ class SiblingMessenger : public siblingmessenger_conf_t, public StackedSelectabl
 
   // Streams and life of peers.
   void smQueueUpdated(SiblingImplementation& si);
-  void setWritable(bool flag);
+  // Recomputes every output stream's ready flag (the area filled up or has room again, our
+  // own shutdown moved on).
+  void updateOStreams();
   void updateOStream(SiblingImplementation& si);
   void appendNull(SiblingImplementation& si);
   void markGone(SiblingImplementation& si);
@@ -192,7 +196,8 @@ class SiblingMessenger : public siblingmessenger_conf_t, public StackedSelectabl
   Ring<Ordered> ordered_;
   std::vector<int32_t> ack_peers_;  // peers with acknowledgements waiting
   size_t pending_acks_ = 0;
-  uint64_t announced_bytes_ = 0;  // payload announced since the last flush
+  uint64_t announced_bytes_ = 0;               // payload announced since the last flush
+  uint64_t notice_flush_bytes_ = 1024 * 1024;  // ... after which the notices leave at once
   bool flushing_ = false;
   std::unique_ptr<FifoReader> reader_;
   std::array<SiblingRef, kMaxSiblingId - kMinSiblingId + 1> impls_;

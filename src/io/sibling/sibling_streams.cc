@@ -21,6 +21,7 @@ void SI::detach() {
   m_->some_sibling_.setReadyFlag(!m_->rmsgs_.empty());
   if (m_->writing_ == this) m_->writing_ = nullptr;
   if (m_->unnotified_ == this) m_->unnotified_ = nullptr;
+  m_->setUnderlying(&writer_, false);
   writer_.close();
   curr_ = ReceivedQueue::kNil;
   m_ = nullptr;

@@ -1,4 +1,4 @@
-// The control message wire form and the containers under the messenger's hot path.
+// The control message wire form and the table of outstanding messages.
 #include "io/sibling/control_message.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +8,6 @@
 #include <random>
 
 #include "io/sibling/containers.h"
-#include "io/sibling/received_queue.h"
 
 namespace io {
 namespace {
@@ -113,48 +112,6 @@ TEST(OutstandingTable, AgreesWithAnOrderedMapUnderChurn) {
   int32_t v;
   for (uint64_t bad : {kArea - 8, kArea + kSize, kArea + 3, uint64_t{0}})
     EXPECT_FALSE(t.find(bad, v) || t.erase(bad)) << bad;
-}
-
-TEST(Ring, KeepsOrderAcrossGrowthAndFilter) {
-  Ring<int> r;
-  int next_in = 0, next_out = 0;
-  for (int round = 0; round < 50; ++round) {
-    for (int i = 0; i < 37 * round; ++i)
-      r.push_back(next_in++);
-    for (int i = 0; i < 30 * round && !r.empty(); ++i) {
-      ASSERT_EQ(r.front(), next_out++);
-      r.pop_front();
-    }
-  }
-  r.filter([](int v) { return v % 2 == 0; });
-  int prev = -1;
-  while (!r.empty()) {
-    ASSERT_EQ(r.front() % 2, 0);
-    ASSERT_GT(r.front(), prev);
-    prev = r.front();
-    r.pop_front();
-  }
-}
-
-TEST(ReceivedQueue, PeerChainsAndGlobalOrderStayConsistent) {
-  ReceivedQueue q;
-  ReceivedQueue::PeerList a, b;
-  int ka = 0, kb = 0;
-  q.push(a, &ka, 100, 1);
-  q.push(b, &kb, 200, 2);
-  q.push(a, &ka, 300, 3);
-  EXPECT_EQ(q.at(q.front()).offset, 100u);
-  q.popFront(b);  // from the middle of the global order
-  EXPECT_EQ(q.at(q.front()).offset, 100u);
-  EXPECT_EQ(q.at(q.at(q.front()).next).offset, 300u);
-  q.popFront(a);
-  EXPECT_EQ(q.at(q.front()).offset, 300u);
-  EXPECT_EQ(q.at(a.head).offset, 300u);
-  uint32_t reused = q.push(b, &kb, 400, 4);  // a freed node comes back
-  EXPECT_LT(reused, 3u);
-  q.clear(a);
-  EXPECT_EQ(q.size(), 1u);
-  EXPECT_EQ(q.at(q.front()).from, &kb);
 }
 
 }  // namespace
