@@ -6,140 +6,75 @@ namespace io {
 
 namespace {
 
-// Low 3 bits of a value message, by kind.
-uint32_t valueTag(MessageType t) {
-  switch (t) {
-    case MessageType::MessageAt:
-      return 1;
-    case MessageType::AckMessageAt:
-      return 2;
-    case MessageType::ExtraOffset:
-      return 3;
-    case MessageType::ExtraSize:
-      return 4;
-    default:
-      return 0;
-  }
-}
+// Every kind once: its tag (the low 3 bits of a value message, the low byte of an id message)
+// and its printed name.
+struct Kind {
+  MessageType type;
+  bool carries_value;
+  uint32_t tag;
+  const char* name;
+};
 
-// Low byte of an id message, by kind; 0xff for kinds that carry a value.
-uint32_t idTag(MessageType t) {
-  switch (t) {
-    case MessageType::RequestPeer:
-      return 0;
-    case MessageType::IAmUp:
-      return 16;
-    case MessageType::SiblingAt:
-      return 24;
-    case MessageType::InitShutdown:
-      return 32;
-    case MessageType::AckShutdown:
-      return 40;
-    case MessageType::ExtraSiblingId:
-      return 48;
-    case MessageType::SiblingDied:
-      return 56;
-    default:
-      return 0xff;
+constexpr Kind kKinds[] = {
+    {MessageType::MessageAt, true, 1, "MessageAt"},
+    {MessageType::AckMessageAt, true, 2, "AckMessageAt"},
+    {MessageType::ExtraOffset, true, 3, "ExtraOffset"},
+    {MessageType::ExtraSize, true, 4, "ExtraSize"},
+    {MessageType::RequestPeer, false, 0, "RequestPeer"},
+    {MessageType::IAmUp, false, 16, "IAmUp"},
+    {MessageType::SiblingAt, false, 24, "SiblingAt"},
+    {MessageType::InitShutdown, false, 32, "InitShutdown"},
+    {MessageType::AckShutdown, false, 40, "AckShutdown"},
+    {MessageType::ExtraSiblingId, false, 48, "ExtraSiblingId"},
+    {MessageType::SiblingDied, false, 56, "SiblingDied"},
+};
+
+const Kind* kindOf(MessageType t) {
+  for (const Kind& k : kKinds) {
+    if (k.type == t) return &k;
   }
+  return nullptr;
 }
 
 }  // namespace
 
 ControlMessage ControlMessage::withValue(MessageType type, uint64_t value, int32_t sender) {
-  uint32_t tag = valueTag(type);
-  VX_ASSERT(tag != 0, "Control message kind ", static_cast<int>(type), " carries no value");
+  const Kind* k = kindOf(type);
+  VX_ASSERT(k != nullptr && k->carries_value, "Control message kind ", static_cast<int>(type),
+            " carries no value");
   VX_ASSERT(value % 8 == 0 && value <= 0xfffffff8u, "Control message value ", value,
             " is not a multiple of 8 below 4 GiB");
-  return ControlMessage{static_cast<uint32_t>(value) | tag, sender};
+  return ControlMessage{static_cast<uint32_t>(value) | k->tag, sender};
 }
 
 ControlMessage ControlMessage::withId(MessageType type, int32_t id, int32_t sender) {
-  uint32_t tag = idTag(type);
-  VX_ASSERT(tag != 0xff, "Control message kind ", static_cast<int>(type), " carries no id");
-  return ControlMessage{(static_cast<uint32_t>(id) << 8) | tag, sender};
+  const Kind* k = kindOf(type);
+  VX_ASSERT(k != nullptr && !k->carries_value, "Control message kind ", static_cast<int>(type),
+            " carries no id");
+  return ControlMessage{(static_cast<uint32_t>(id) << 8) | k->tag, sender};
 }
 
 MessageType ControlMessage::type() const {
-  switch (code & 7u) {
-    case 1:
-      return MessageType::MessageAt;
-    case 2:
-      return MessageType::AckMessageAt;
-    case 3:
-      return MessageType::ExtraOffset;
-    case 4:
-      return MessageType::ExtraSize;
-    case 0:
-      break;
-    default:
-      return MessageType::Undefined;
+  // Value kinds lead the table in tag order: the notices of the hot path need no search.
+  uint32_t low = code & 7u;
+  if (low != 0) return low <= 4 ? kKinds[low - 1].type : MessageType::Undefined;
+  for (const Kind& k : kKinds) {
+    if (!k.carries_value && k.tag == (code & 0xffu)) return k.type;
   }
-  switch (code & 0xffu) {
-    case 0:
-      return MessageType::RequestPeer;
-    case 16:
-      return MessageType::IAmUp;
-    case 24:
-      return MessageType::SiblingAt;
-    case 32:
-      return MessageType::InitShutdown;
-    case 40:
-      return MessageType::AckShutdown;
-    case 48:
-      return MessageType::ExtraSiblingId;
-    case 56:
-      return MessageType::SiblingDied;
-    default:
-      return MessageType::Undefined;
-  }
+  return MessageType::Undefined;
 }
 
 std::string ControlMessage::toString() const {
+  MessageType t = type();
   std::string s;
-  auto withNumber = [&](const char* name, int64_t n) {
-    s = name;
+  if (t == MessageType::Undefined) {
+    s = "Undefined";
+  } else {
+    const Kind* k = kindOf(t);
+    s = k->name;
     s += '(';
-    s += std::to_string(n);
+    s += k->carries_value ? std::to_string(value()) : std::to_string(id());
     s += ')';
-  };
-  switch (type()) {
-    case MessageType::MessageAt:
-      withNumber("MessageAt", value());
-      break;
-    case MessageType::AckMessageAt:
-      withNumber("AckMessageAt", value());
-      break;
-    case MessageType::ExtraOffset:
-      withNumber("ExtraOffset", value());
-      break;
-    case MessageType::ExtraSize:
-      withNumber("ExtraSize", value());
-      break;
-    case MessageType::RequestPeer:
-      withNumber("RequestPeer", id());
-      break;
-    case MessageType::IAmUp:
-      withNumber("IAmUp", id());
-      break;
-    case MessageType::SiblingAt:
-      withNumber("SiblingAt", id());
-      break;
-    case MessageType::InitShutdown:
-      withNumber("InitShutdown", id());
-      break;
-    case MessageType::AckShutdown:
-      withNumber("AckShutdown", id());
-      break;
-    case MessageType::ExtraSiblingId:
-      withNumber("ExtraSiblingId", id());
-      break;
-    case MessageType::SiblingDied:
-      withNumber("SiblingDied", id());
-      break;
-    case MessageType::Undefined:
-      s = "Undefined";
-      break;
   }
   s += " [from:";
   s += std::to_string(sender);
