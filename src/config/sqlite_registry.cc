@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -193,8 +194,13 @@ int SqliteRegistry::keyId(const std::string& path, long long& id) {
   return 0;
 }
 
+bool SqliteRegistry::inSkeleton(const std::string& path) const {
+  return std::find(skeleton_.begin(), skeleton_.end(), path) != skeleton_.end();
+}
+
+// A database not created yet reads as a new one: its skeleton keys, without values.
 int SqliteRegistry::openKey(const std::string& path) {
-  if (int err = open(false)) return err;
+  if (int err = open(false)) return err == ENOENT && inSkeleton(path) ? 0 : err;
   long long id = 0;
   return keyId(path, id);
 }
@@ -217,7 +223,7 @@ int SqliteRegistry::createKey(const std::string& parent, const std::string& leaf
 }
 
 int SqliteRegistry::readValues(const std::string& path, std::vector<RegistryValue>& out) {
-  if (int err = open(false)) return err;
+  if (int err = open(false)) return err == ENOENT && inSkeleton(path) ? 0 : err;
   // One read transaction: the key and its values come from the same snapshot.
   if (int err = exec("BEGIN")) return err;
   long long id = 0;
