@@ -147,7 +147,6 @@ int SqliteRegistry::open(bool create) {
   }
   sqlite3_busy_timeout(db_, 5000);
   int err = exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;");
-  if (!err) err = initialise();
   if (err) {
     sqlite3_close_v2(db_);
     db_ = nullptr;
@@ -155,36 +154,25 @@ int SqliteRegistry::open(bool create) {
   return err;
 }
 
-// A new database gets its tables and skeleton keys in one transaction; user_version marks
-// it done, so concurrent first openers initialise it once.
-int SqliteRegistry::initialise() {
-  if (int err = exec("BEGIN IMMEDIATE")) return err;
-  int err = 0;
-  {
-    Statement version(db_, "PRAGMA user_version");
-    if (version.prepared() != SQLITE_OK || version.step() != SQLITE_ROW) {
-      err = code(version.prepared() != SQLITE_OK ? version.prepared() : SQLITE_CORRUPT);
-    } else if (version.integer(0) == 0) {
-      err = exec(kSchema);
-      Statement add(db_, "INSERT OR IGNORE INTO keys(path) VALUES(?)");
-      for (const auto& k : skeleton_) {
-        if (err) break;
-        add.bind(1, k);
-        if (int rc = add.step(); rc != SQLITE_DONE) err = code(rc);
-        add.reset();
-      }
-      if (!err) err = exec("PRAGMA user_version=1");
-    }
+// Inside a write transaction: the tables and the skeleton keys exist afterwards. Doing this
+// in every write, rather than once at creation, keeps a database whose creation was cut
+// short (or that a reader opened first) as good as a new one.
+int SqliteRegistry::prepareWrite() {
+  if (int err = exec(kSchema)) return err;
+  Statement add(db_, "INSERT OR IGNORE INTO keys(path) VALUES(?)");
+  if (add.prepared() != SQLITE_OK) return code(add.prepared());
+  for (const auto& k : skeleton_) {
+    add.bind(1, k);
+    if (int rc = add.step(); rc != SQLITE_DONE) return code(rc);
+    add.reset();
   }
-  if (err) {
-    exec("ROLLBACK");
-    return err;
-  }
-  return exec("COMMIT");
+  return 0;
 }
 
 int SqliteRegistry::keyId(const std::string& path, long long& id) {
   Statement st(db_, "SELECT id FROM keys WHERE path=?");
+  // No tables yet: nothing was ever written, so no key beyond the skeleton exists.
+  if (st.prepared() != SQLITE_OK && !hasTables()) return ENOENT;
   if (st.prepared() != SQLITE_OK) return code(st.prepared());
   st.bind(1, path);
   int rc = st.step();
@@ -198,9 +186,16 @@ bool SqliteRegistry::inSkeleton(const std::string& path) const {
   return std::find(skeleton_.begin(), skeleton_.end(), path) != skeleton_.end();
 }
 
-// A database not created yet reads as a new one: its skeleton keys, without values.
+bool SqliteRegistry::hasTables() {
+  Statement st(db_, "SELECT 1 FROM sqlite_master WHERE type='table' AND name='vals'");
+  return st.prepared() == SQLITE_OK && st.step() == SQLITE_ROW;
+}
+
+// The skeleton keys always exist, written or not: a root nobody wrote to yet reads as a
+// freshly installed one.
 int SqliteRegistry::openKey(const std::string& path) {
-  if (int err = open(false)) return err == ENOENT && inSkeleton(path) ? 0 : err;
+  if (inSkeleton(path)) return 0;
+  if (int err = open(false)) return err;
   long long id = 0;
   return keyId(path, id);
 }
@@ -209,7 +204,8 @@ int SqliteRegistry::createKey(const std::string& parent, const std::string& leaf
   if (int err = open(true)) return err;
   if (int err = exec("BEGIN IMMEDIATE")) return err;
   long long id = 0;
-  int err = keyId(parent, id);
+  int err = prepareWrite();
+  if (!err) err = keyId(parent, id);
   if (!err) {
     Statement add(db_, "INSERT OR IGNORE INTO keys(path) VALUES(?)");
     add.bind(1, parent + "\\" + leaf);
@@ -235,6 +231,8 @@ int SqliteRegistry::readValues(const std::string& path, std::vector<RegistryValu
     while ((rc = st.step()) == SQLITE_ROW)
       out.push_back({st.blob(0), st.blob(1)});
     if (rc != SQLITE_DONE) err = code(rc);
+  } else if (err == ENOENT && inSkeleton(path)) {
+    err = 0;  // a skeleton key nobody wrote to yet
   }
   exec("COMMIT");
   return err;
@@ -246,7 +244,8 @@ int SqliteRegistry::writeValues(const std::string& path,
   if (int err = open(true)) return err;
   if (int err = exec("BEGIN IMMEDIATE")) return err;
   long long id = 0;
-  int err = keyId(path, id);
+  int err = prepareWrite();
+  if (!err) err = keyId(path, id);
   if (!err) {
     // An update keeps the row, and with it the value's place in the enumeration order.
     Statement set(db_,

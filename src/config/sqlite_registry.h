@@ -49,7 +49,8 @@ class SqliteRegistry : public Registry {
  private:
   int open(bool create);
   bool inSkeleton(const std::string& path) const;
-  int initialise();
+  int prepareWrite();
+  bool hasTables();
   // The id of key `path` in `id`; ENOENT when there is none.
   int keyId(const std::string& path, long long& id);
   int exec(const char* sql);

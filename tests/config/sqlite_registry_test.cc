@@ -93,6 +93,26 @@ TEST(SqliteRegistry, UserRootHasNoServerKey) {
   EXPECT_EQ(reg.openKey("SOFTWARE"), 0);
 }
 
+// A creation cut short (an empty file) or a first opener with other ideas about the
+// skeleton must not hide the server key from the machine root.
+TEST(SqliteRegistry, SkeletonSurvivesCutShortCreation) {
+  vxtest::TempDir dir;
+  const std::string file = dir.file("registry.db");
+  vxtest::writeFile(file, "");
+  {
+    SqliteRegistry bare(file, {});
+    ConfigMap m;
+    EXPECT_THROW(read_registry(bare, kKey, m, false), error::ESystemError);
+    EXPECT_THROW(write_registry(bare, kKey, {{"a", "1"}}), error::ESystemError);
+  }
+  SqliteRegistry machine(file, registrySkeleton(RegistryRoot::Machine));
+  ConfigMap m;
+  read_registry(machine, "SOFTWARE\\Vexlan\\VXServer", m, false);
+  write_registry(machine, kKey, {{"a", "1"}});
+  read_registry(machine, kKey, m, false);
+  EXPECT_EQ(m["a"].value, "1");
+}
+
 TEST(SqliteRegistry, DamagedFilesAreErrorsNotCrashes) {
   vxtest::TempDir dir;
   vxtest::writeFile(dir.file("junk.db"), std::string(8192, 'J'));
