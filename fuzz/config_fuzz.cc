@@ -53,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   lookups(map);
   // The same texts as registry values, which skip the quoting rules.
-  for (auto& [key, v] : map) v.from_registry = true;
+  for (auto& [key, v] : map)
+    v.from_registry = true;
   lookups(map);
   return 0;
 }

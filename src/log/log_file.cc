@@ -146,7 +146,8 @@ void LogFile::close() {
 
 time_t LogFile::oldest_created() {
   time_t oldest = 2147483647;
-  for (const LogFile* log : openLogs()) oldest = std::min(oldest, log->created_);
+  for (const LogFile* log : openLogs())
+    oldest = std::min(oldest, log->created_);
   return oldest;
 }
 
@@ -174,7 +175,8 @@ void LogFile::rotate() {
 void LogFile::rotate_all() {
   // Copy: a reporter is free to open or close logs.
   std::vector<LogFile*> logs = openLogs();
-  for (LogFile* log : logs) log->rotate();
+  for (LogFile* log : logs)
+    log->rotate();
 }
 
 }  // namespace logging

@@ -64,7 +64,8 @@ TEST(ConfigFile, MalformedLinesNameTheirNumber) {
             "Parse error in config file line 2: Whitespace in parameter name");
   EXPECT_EQ(parseError("\n\n\njustaword\n"),
             "Parse error in config file line 4: Whitespace in parameter name");
-  EXPECT_EQ(parseError("name\n"), "Parse error in config file line 1: Whitespace in parameter name");
+  EXPECT_EQ(parseError("name\n"),
+            "Parse error in config file line 1: Whitespace in parameter name");
 }
 
 TEST(ConfigFile, OverlongLineIsCutAndEndsTheReading) {
@@ -117,7 +118,8 @@ TEST(Lookup, QuotedStrings) {
       {"word", "Expected string value in line 7"},
       {R"("open)", "End \" delimiter not found in line 7"},
       {R"("escaped end\")", "End \" delimiter not found in line 7"},
-      {R"("a" b)", "Unexpected characters after string in line 7. The offending character is \"b\""},
+      {R"("a" b)",
+       "Unexpected characters after string in line 7. The offending character is \"b\""},
       {R"("a""b")",
        "Unexpected characters after string in line 7. The offending character is \"\"\""},
   };
@@ -146,8 +148,7 @@ TEST(Lookup, StringVariants) {
   EXPECT_EQ(get_string_opt_unescaped(m, "missing", "\\n"), "\\n");  // defaults are not unescaped
   EXPECT_EQ(get_string_set(m, "set", "x"), (std::set<std::string>{" b", "a", "a ", " c"}));
   EXPECT_EQ(get_string_set(m, "missing", "p,q,p"), (std::set<std::string>{"p", "q"}));
-  EXPECT_EQ(errorOf([&] { get_string(m, "missing"); }),
-            "Missing option in configuration: missing");
+  EXPECT_EQ(errorOf([&] { get_string(m, "missing"); }), "Missing option in configuration: missing");
 }
 
 TEST(Lookup, UnescapeAndSplit) {
@@ -159,9 +160,12 @@ TEST(Lookup, UnescapeAndSplit) {
 }
 
 TEST(Lookup, Integers) {
-  ConfigMap m{{"n", {"12", 4, false}},           {"remark", {"12 # twelve", 5, false}},
-              {"empty", {"", 6, false}},         {"word", {"twelve", 7, false}},
-              {"big", {"99999999999", 8, false}}, {"reg", {"3", 0xffffffffu, true}},
+  ConfigMap m{{"n", {"12", 4, false}},
+              {"remark", {"12 # twelve", 5, false}},
+              {"empty", {"", 6, false}},
+              {"word", {"twelve", 7, false}},
+              {"big", {"99999999999", 8, false}},
+              {"reg", {"3", 0xffffffffu, true}},
               {"neg", {"-5", 9, false}}};
   EXPECT_EQ(get_integer(m, "n", 12, 12), 12);
   EXPECT_EQ(get_integer_opt(m, "missing", 1, 3, 2), 2);
@@ -187,13 +191,18 @@ TEST(Lookup, IntegerFromList) {
   ConfigMap m{{"ok", {"300", 1, false}}, {"bad", {"301", 2, false}}};
   EXPECT_EQ(get_integer_in(m, "ok", {200, 300}, 200), 300);
   EXPECT_EQ(get_integer_in(m, "missing", {200, 300}, 7), 7);  // a default outside is fine
-  EXPECT_EQ(errorOf([&] { get_integer_in(m, "bad", {200, 300, 600}, 200); }),
+  EXPECT_EQ(errorOf([&] {
+              get_integer_in(m, "bad", {200, 300, 600}, 200);
+            }),
             "Integer value invalid in line 2, expected one of 200, 300, 600");
 }
 
 TEST(Lookup, Booleans) {
-  ConfigMap m{{"a", {"true", 1, false}},  {"b", {"True", 1, false}}, {"c", {"FALSE", 1, false}},
-              {"d", {"true ", 2, false}}, {"e", {"yes", 3, false}}};
+  ConfigMap m{{"a", {"true", 1, false}},
+              {"b", {"True", 1, false}},
+              {"c", {"FALSE", 1, false}},
+              {"d", {"true ", 2, false}},
+              {"e", {"yes", 3, false}}};
   EXPECT_TRUE(get_bool(m, "a"));
   EXPECT_TRUE(get_bool(m, "b"));
   EXPECT_FALSE(get_bool(m, "c"));

@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,15 +57,14 @@ TEST(NetCheckFile, Errors) {
       {"[a]\nCommand=x\n", "Error at line 2: Unknown option: Command"},
       {"[a]\ncommand=  \n", "Error at line 2: Command expected"},
       {"[a]\ncommand=x\nresult_pattern=\n", "Error at line 3: Pattern expected"},
-      {"[a]\ncommand=x\nresult_pattern=([0-9]\n",
-       "Error at line 3: Unmatched ( or \\("},
-      {"[a]\ncommand=x\nresult_pattern=a{2,1}\n",
-       "Error at line 3: Invalid content of \\{\\}"},
+      {"[a]\ncommand=x\nresult_pattern=([0-9]\n", "Error at line 3: Unmatched ( or \\("},
+      {"[a]\ncommand=x\nresult_pattern=a{2,1}\n", "Error at line 3: Invalid content of \\{\\}"},
       // A check ends at the next section or at the end of the file; the line is the last read.
       {"[a]\nresult_pattern=x\n\n[b]\ncommand=y\n", "Error at line 4: No command found for check"},
       {"[a]\ncommand=x\n[b]\n\n# end\n", "Error at line 5: No command found for check"},
   };
-  for (const auto& [text, message] : cases) EXPECT_EQ(errorOf(text), message) << text;
+  for (const auto& [text, message] : cases)
+    EXPECT_EQ(errorOf(text), message) << text;
 }
 
 TEST(NetCheckFile, HostileInputIsRefusedWithBoundedWork) {
@@ -89,7 +88,7 @@ TEST(NetCheckFile, PatternCost) {
   EXPECT_EQ(pattern_cost("a+"), 2u);
   EXPECT_EQ(pattern_cost("[]{}(]{9}"), 9u);  // brackets hold no groups or counts
   EXPECT_EQ(pattern_cost("[[:digit:]]{4}"), 4u);
-  EXPECT_EQ(pattern_cost("a{x}"), 4u);      // not a bound: ordinary characters
+  EXPECT_EQ(pattern_cost("a{x}"), 4u);  // not a bound: ordinary characters
   EXPECT_EQ(pattern_cost("\\({9}"), 9u);
   EXPECT_EQ(pattern_cost("a)b"), 3u);
   EXPECT_EQ(pattern_cost(kDefaultResultPattern) < kMaxPatternCost, true);
@@ -189,8 +188,8 @@ TEST_F(Watcher, SendErrorsAreLogged) {
 
 TEST(NetCheckWatcherNoFile, EmptyPathDoesNothing) {
   int calls = 0;
-  NetCheckWatcher w("", [&](const NetCheckList&) { ++calls; },
-                    [&](const std::string&) { ++calls; });
+  NetCheckWatcher w(
+      "", [&](const NetCheckList&) { ++calls; }, [&](const std::string&) { ++calls; });
   EXPECT_EQ(w.run(TimeValue(1, 0)), TimeValue(6, 0));
   EXPECT_EQ(calls, 0);
 }

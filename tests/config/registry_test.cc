@@ -52,7 +52,9 @@ TEST_P(RegistryContract, MissingKeysAndParents) {
   EXPECT_EQ(errorOf([&] { read_registry(root(), kKey + "\\Variables", m, true); }),
             "Cannot hardopen path \"SOFTWARE\\Vexlan\\VXServer\" returncode 2: No such file or "
             "directory");
-  EXPECT_EQ(errorOf([&] { write_registry(root(), kKey + "\\Variables", {{"a", "1"}}); }),
+  EXPECT_EQ(errorOf([&] {
+              write_registry(root(), kKey + "\\Variables", {{"a", "1"}});
+            }),
             "Cannot open path \"SOFTWARE\\Vexlan\\VXServer\" returncode 2: No such file or "
             "directory");
   EXPECT_THROW(read_registry(root(), "NoBackslash", m, true), std::out_of_range);
@@ -67,12 +69,14 @@ TEST_P(RegistryContract, MissingKeysAndParents) {
 TEST_P(RegistryContract, ValuesKeepCreationOrderAndLineNumbers) {
   write_registry(root(), kKey, {{"zeta", "1"}, {"alpha", "2"}});
   write_registry(root(), kKey, {{"mid", "3"}, {"zeta", "updated"}, {"empty", ""}});
-  write_registry(root(), kKey, {{"nul", std::string("ab\0cd", 5)}, {"lead", std::string("\0x", 2)}});
+  write_registry(root(), kKey,
+                 {{"nul", std::string("ab\0cd", 5)}, {"lead", std::string("\0x", 2)}});
 
   std::vector<RegistryValue> raw;
   ASSERT_EQ(root().readValues(kKey, raw), 0);
   std::vector<std::string> names;
-  for (const auto& v : raw) names.push_back(v.name);
+  for (const auto& v : raw)
+    names.push_back(v.name);
   // Written in name order within a call; an update keeps its place.
   EXPECT_EQ(names, (std::vector<std::string>{"alpha", "zeta", "empty", "mid", "lead", "nul"}));
 
@@ -117,7 +121,9 @@ TEST(MemoryRegistry, FailuresCarryTheirCode) {
       return ENOSPC;
     }
   } full({"SOFTWARE", "SOFTWARE\\Vexlan", kKey});
-  EXPECT_EQ(errorOf([&] { write_registry(full, kKey, {{"a", "1"}, {"b", "two"}}); }),
+  EXPECT_EQ(errorOf([&] {
+              write_registry(full, kKey, {{"a", "1"}, {"b", "two"}});
+            }),
             "Couldn't create registryvalue in key SOFTWARE\\Vexlan\\VXServer valuename b value "
             "two: No space left on device");
 }

@@ -101,8 +101,7 @@ TEST(ServerConfig, Defaults) {
 
 TEST(ServerConfig, DerivedDefaults) {
   EXPECT_EQ(read("socketio_bind_port=4000\n").broadcast_bind_port, 4000);
-  EXPECT_EQ(read("socketio_bind_port=4000\nbroadcast_bind_port=5000\n").broadcast_bind_port,
-            5000);
+  EXPECT_EQ(read("socketio_bind_port=4000\nbroadcast_bind_port=5000\n").broadcast_bind_port, 5000);
   EXPECT_EQ(read("modem = \"COM3\"\n").modem_port, "COM3");
   EXPECT_EQ(read("modem = \"COM3\"\nmodem_port=\"COM4\"\n").modem_port, "COM4");
   EXPECT_EQ(read("netcheck_process_pool_size=0\n", 4).netcheck_process_pool_size, 4u);
@@ -163,23 +162,18 @@ TEST(ServerConfig, LogMaskBits) {
     std::string option;
     int bit;
   };
-  const Case cases[] = {{"log_socketio_debug", 0},  {"log_dbms_debug", 1},
-                        {"log_general_debug", 2},   {"log_sched_debug", 3},
-                        {"log_alarm_debug", 5},     {"log_alert_debug", 6},
-                        {"log_snmp_debug", 7},      {"log_broadcast_debug", 8},
-                        {"log_time_debug", 9},      {"log_netcheck_debug", 10},
-                        {"log_remcheck_debug", 10}, {"log_brdc_frag_debug", 11},
-                        {"log_report_debug", 12},   {"log_forecast_debug", 13},
-                        {"log_dbms_anomaly", 14},   {"log_upgrade_debug", 15},
-                        {"log_scan_debug", 16},     {"log_keygen_debug", 17},
-                        {"log_router_debug", 18},   {"log_link_debug", 19},
-                        {"log_station_debug", 20},  {"log_snmpval_debug", 21},
-                        {"log_icmpcheck_debug", 22}, {"log_nodeclass_debug", 23},
-                        {"log_gridrpc_debug", 24},  {"log_gridsync_debug", 25},
-                        {"log_tsdb_debug", 26},     {"log_dbms_cpu", 27},
-                        {"log_ssl_debug", 28},      {"log_uplink_debug", 29},
-                        {"log_esxi_debug", 30},     {"log_audit", 31},
-                        {"log_tql_trace", 32}};
+  const Case cases[] = {
+      {"log_socketio_debug", 0},  {"log_dbms_debug", 1},       {"log_general_debug", 2},
+      {"log_sched_debug", 3},     {"log_alarm_debug", 5},      {"log_alert_debug", 6},
+      {"log_snmp_debug", 7},      {"log_broadcast_debug", 8},  {"log_time_debug", 9},
+      {"log_netcheck_debug", 10}, {"log_remcheck_debug", 10},  {"log_brdc_frag_debug", 11},
+      {"log_report_debug", 12},   {"log_forecast_debug", 13},  {"log_dbms_anomaly", 14},
+      {"log_upgrade_debug", 15},  {"log_scan_debug", 16},      {"log_keygen_debug", 17},
+      {"log_router_debug", 18},   {"log_link_debug", 19},      {"log_station_debug", 20},
+      {"log_snmpval_debug", 21},  {"log_icmpcheck_debug", 22}, {"log_nodeclass_debug", 23},
+      {"log_gridrpc_debug", 24},  {"log_gridsync_debug", 25},  {"log_tsdb_debug", 26},
+      {"log_dbms_cpu", 27},       {"log_ssl_debug", 28},       {"log_uplink_debug", 29},
+      {"log_esxi_debug", 30},     {"log_audit", 31},           {"log_tql_trace", 32}};
   for (const auto& c : cases) {
     EXPECT_EQ(read(c.option + "=true\nlog_assert=false\n").log_mask, uint64_t{1} << c.bit)
         << c.option;
@@ -197,8 +191,12 @@ TEST(ServerConfig, RegistrySourceFallsBackToMachineRoot) {
   MemoryRegistry user;
   MemoryRegistry machine({"SOFTWARE", "SOFTWARE\\Vexlan"});
   write_registry(machine, kServerKey,
-                 {{"logdir", "C:\\logs"}, {"layout_conf", "l"}, {"dbms_tsdb", "t"},
-                  {"dbms_odb", "o"}, {"working_directory", "w"}, {"log_days", "0"}});
+                 {{"logdir", "C:\\logs"},
+                  {"layout_conf", "l"},
+                  {"dbms_tsdb", "t"},
+                  {"dbms_odb", "o"},
+                  {"working_directory", "w"},
+                  {"log_days", "0"}});
   ConfigMap map = load_config_map(std::nullopt, user, machine);
   EXPECT_EQ(map.at("logdir").value, "C:\\logs");
   Fields f;
@@ -208,7 +206,8 @@ TEST(ServerConfig, RegistrySourceFallsBackToMachineRoot) {
     read_server_config(map, f, 1);
     ADD_FAILURE();
   } catch (const error::EParseError& e) {
-    EXPECT_STREQ(e.what(), "Integer value too low in line 2, minimum is 1 while looking for log_days");
+    EXPECT_STREQ(e.what(),
+                 "Integer value too low in line 2, minimum is 1 while looking for log_days");
   }
   EXPECT_EQ(f.system_log_dir_path, "C:\\logs");
 

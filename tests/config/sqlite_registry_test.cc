@@ -170,7 +170,7 @@ TEST(SqliteRegistry, KilledWriterLeavesOldOrNewSet) {
   std::mt19937 rng(std::random_device{}());
   std::uniform_int_distribution<int> delayUs(0, 30000);
   int sawData = 0;
-  const int rounds = 40;
+  const int rounds = 30;
   for (int round = 0; round < rounds; ++round) {
     pid_t pid = startWriter(file);
     ASSERT_GT(pid, 0);
@@ -201,7 +201,8 @@ TEST(SqliteRegistry, KilledWriterLeavesOldOrNewSet) {
     ++sawData;
     ASSERT_EQ(m.size(), static_cast<std::size_t>(kValues));
     const std::string first = m.begin()->second.value;
-    for (const auto& [name, v] : m) ASSERT_EQ(v.value, first) << name << " in round " << round;
+    for (const auto& [name, v] : m)
+      ASSERT_EQ(v.value, first) << name << " in round " << round;
   }
   EXPECT_GT(sawData, 0) << "no kill landed after a commit";
 }

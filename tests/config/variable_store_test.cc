@@ -16,7 +16,8 @@ std::map<std::string, std::string> registryValues(Registry& root) {
   ConfigMap m;
   read_registry(root, kVariablesKey, m, false);
   std::map<std::string, std::string> out;
-  for (const auto& [k, v] : m) out[k] = v.value;
+  for (const auto& [k, v] : m)
+    out[k] = v.value;
   return out;
 }
 

@@ -18,7 +18,8 @@ namespace {
 std::vector<std::string> lines(const std::string& path) {
   std::istringstream in(vxtest::readFile(path));
   std::vector<std::string> out;
-  for (std::string l; std::getline(in, l);) out.push_back(l);
+  for (std::string l; std::getline(in, l);)
+    out.push_back(l);
   return out;
 }
 
@@ -72,7 +73,8 @@ TEST_F(LogTest, StampsOpensAndCloses) {
 TEST_F(LogTest, RepeatsAreFolded) {
   LogFile log(clock());
   log.open(dir_.file("a.log"));
-  for (const char* m : {"A", "A", "A", "B", "A", "A", "B", "A", "B", "B"}) log.write(m);
+  for (const char* m : {"A", "A", "A", "B", "A", "A", "B", "A", "B", "B"})
+    log.write(m);
   log.close();
   EXPECT_EQ(messages(dir_.file("a.log")),
             (std::vector<std::string>{std::string(kVersionBanner) + " Log initialized", "A",
@@ -106,7 +108,8 @@ TEST_F(LogTest, OldestCreatedOverOpenLogs) {
 
 TEST_F(LogTest, RotationKeepsFiveOldFiles) {
   const std::string path = dir_.file("server.log");
-  for (int n = 1; n <= 5; ++n) vxtest::writeFile(path + "." + std::to_string(n) + ".txt", "old " + std::to_string(n) + "\n");
+  for (int n = 1; n <= 5; ++n)
+    vxtest::writeFile(path + "." + std::to_string(n) + ".txt", "old " + std::to_string(n) + "\n");
   LogFile log(clock());
   log.open(path);
   log.write("before");
@@ -128,8 +131,8 @@ TEST_F(LogTest, RotationKeepsFiveOldFiles) {
   EXPECT_EQ(vxtest::readFile(path + ".2.txt"), "old 1\n");
   EXPECT_EQ(vxtest::readFile(path + ".5.txt"), "old 4\n");  // "old 5" was deleted
   EXPECT_FALSE(std::filesystem::exists(path + ".6.txt"));
-  EXPECT_EQ(messages(path), (std::vector<std::string>{std::string(kVersionBanner) + " Log re-opened.",
-                                                      "after"}));
+  EXPECT_EQ(messages(path),
+            (std::vector<std::string>{std::string(kVersionBanner) + " Log re-opened.", "after"}));
   EXPECT_TRUE(reports_.empty());
 }
 
@@ -145,7 +148,8 @@ TEST_F(LogTest, VanishedDirectoryIsReportedOnceAndLoggingResumes) {
   log.write("lost 1");
   log.write("lost 2");
   ASSERT_EQ(reports_.size(), 1u);
-  EXPECT_EQ(reports_[0], "Cannot open log file '" + sub + "/server.log': No such file or directory");
+  EXPECT_EQ(reports_[0],
+            "Cannot open log file '" + sub + "/server.log': No such file or directory");
   EXPECT_FALSE(rotate_if_due(now_, 1));  // counts as new: no rotation on every loop
 
   ::mkdir(sub.c_str(), 0700);
@@ -157,7 +161,8 @@ TEST_F(LogTest, VanishedDirectoryIsReportedOnceAndLoggingResumes) {
 TEST_F(LogTest, FullDiskIsReportedOncePerEpisode) {
   LogFile log(clock());
   log.open("/dev/full");
-  for (int i = 0; i < 10; ++i) log.write("line " + std::to_string(i));
+  for (int i = 0; i < 10; ++i)
+    log.write("line " + std::to_string(i));
   log.close();
   ASSERT_EQ(reports_.size(), 1u);
   EXPECT_EQ(reports_[0], "Cannot write log file '/dev/full': No space left on device");

@@ -8,16 +8,36 @@ std::string quoted(const std::string& s) {
   std::string out = "\"";
   for (unsigned char c : s) {
     switch (c) {
-      case '\a': out += "\\a"; break;
-      case '\b': out += "\\b"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\v': out += "\\v"; break;
-      case '\f': out += "\\f"; break;
-      case '\r': out += "\\r"; break;
-      case '"': out += "\\\""; break;
-      case '\'': out += "\\'"; break;
-      case '\\': out += "\\\\"; break;
+      case '\a':
+        out += "\\a";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\v':
+        out += "\\v";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\'':
+        out += "\\'";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
       default:
         if (c < 0x20 || c > 0x7e) {
           char oct[5];
@@ -31,16 +51,31 @@ std::string quoted(const std::string& s) {
   return out + "\"";
 }
 
-void value(std::ostream& os, const std::string& s) { os << quoted(s) << "\n"; }
-void value(std::ostream& os, bool b) { os << (b ? "true" : "false") << "\n"; }
-void value(std::ostream& os, uint16_t v) { os << v << "\n"; }
-void value(std::ostream& os, uint32_t v) { os << v << "\n"; }
-void value(std::ostream& os, int32_t v) { os << v << "\n"; }
-void value(std::ostream& os, uint64_t v) { os << v << "\n"; }
-void value(std::ostream& os, const TimeValue& t) { os << t.toString() << "\n"; }
+void value(std::ostream& os, const std::string& s) {
+  os << quoted(s) << "\n";
+}
+void value(std::ostream& os, bool b) {
+  os << (b ? "true" : "false") << "\n";
+}
+void value(std::ostream& os, uint16_t v) {
+  os << v << "\n";
+}
+void value(std::ostream& os, uint32_t v) {
+  os << v << "\n";
+}
+void value(std::ostream& os, int32_t v) {
+  os << v << "\n";
+}
+void value(std::ostream& os, uint64_t v) {
+  os << v << "\n";
+}
+void value(std::ostream& os, const TimeValue& t) {
+  os << t.toString() << "\n";
+}
 void value(std::ostream& os, const std::set<std::string>& set) {
   os << "set {\n";
-  for (const auto& s : set) os << "  " << quoted(s) << "\n";
+  for (const auto& s : set)
+    os << "  " << quoted(s) << "\n";
   os << "}\n";
 }
 
