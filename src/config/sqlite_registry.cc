@@ -169,6 +169,26 @@ int SqliteRegistry::prepareWrite() {
   return 0;
 }
 
+// Opens the database (creating it), starts a write transaction and finds key `path`; on
+// failure nothing is left open.
+int SqliteRegistry::beginWrite(const std::string& path, long long& id) {
+  if (int err = open(true)) return err;
+  if (int err = exec("BEGIN IMMEDIATE")) return err;
+  int err = prepareWrite();
+  if (!err) err = keyId(path, id);
+  if (err) exec("ROLLBACK");
+  return err;
+}
+
+// Ends a write transaction: committed when `err` is 0, rolled back otherwise.
+int SqliteRegistry::finish(int err) {
+  if (err) {
+    exec("ROLLBACK");
+    return err;
+  }
+  return exec("COMMIT");
+}
+
 int SqliteRegistry::keyId(const std::string& path, long long& id) {
   Statement st(db_, "SELECT id FROM keys WHERE path=?");
   // No tables yet: nothing was ever written, so no key beyond the skeleton exists.
@@ -201,21 +221,15 @@ int SqliteRegistry::openKey(const std::string& path) {
 }
 
 int SqliteRegistry::createKey(const std::string& parent, const std::string& leaf) {
-  if (int err = open(true)) return err;
-  if (int err = exec("BEGIN IMMEDIATE")) return err;
   long long id = 0;
-  int err = prepareWrite();
-  if (!err) err = keyId(parent, id);
-  if (!err) {
+  if (int err = beginWrite(parent, id)) return err;
+  int err = 0;
+  {
     Statement add(db_, "INSERT OR IGNORE INTO keys(path) VALUES(?)");
     add.bind(1, parent + "\\" + leaf);
     if (int rc = add.step(); rc != SQLITE_DONE) err = code(rc);
   }
-  if (err) {
-    exec("ROLLBACK");
-    return err;
-  }
-  return exec("COMMIT");
+  return finish(err);
 }
 
 int SqliteRegistry::readValues(const std::string& path, std::vector<RegistryValue>& out) {
@@ -241,12 +255,10 @@ int SqliteRegistry::readValues(const std::string& path, std::vector<RegistryValu
 int SqliteRegistry::writeValues(const std::string& path,
                                 const std::vector<std::pair<std::string, std::string>>& values,
                                 std::string& failed) {
-  if (int err = open(true)) return err;
-  if (int err = exec("BEGIN IMMEDIATE")) return err;
   long long id = 0;
-  int err = prepareWrite();
-  if (!err) err = keyId(path, id);
-  if (!err) {
+  if (int err = beginWrite(path, id)) return err;
+  int err = 0;
+  {
     // An update keeps the row, and with it the value's place in the enumeration order.
     Statement set(db_,
                   "INSERT INTO vals(key, name, data) VALUES(?, ?, ?)"
@@ -263,11 +275,7 @@ int SqliteRegistry::writeValues(const std::string& path,
       set.reset();
     }
   }
-  if (err) {
-    exec("ROLLBACK");
-    return err;
-  }
-  return exec("COMMIT");
+  return finish(err);
 }
 
 }  // namespace config

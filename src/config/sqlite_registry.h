@@ -50,6 +50,8 @@ class SqliteRegistry : public Registry {
   int open(bool create);
   bool inSkeleton(const std::string& path) const;
   int prepareWrite();
+  int beginWrite(const std::string& path, long long& id);
+  int finish(int err);
   bool hasTables();
   // The id of key `path` in `id`; ENOENT when there is none.
   int keyId(const std::string& path, long long& id);

@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "config/config_file.h"
+#include "config/error_text.h"
 #include "config/lookup.h"
 #include "error/exception.h"
 #include "support/test_support.h"
@@ -18,22 +19,7 @@ ConfigMap parse(const std::string& text) {
 }
 
 std::string parseError(const std::string& text) {
-  try {
-    parse(text);
-  } catch (const error::EParseError& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
-
-template <typename F>
-std::string errorOf(F f) {
-  try {
-    f();
-  } catch (const error::Exception& e) {
-    return e.what();
-  }
-  return "(no error)";
+  return errorOf([&] { parse(text); });
 }
 
 TEST(ConfigFile, LinesCommentsAndFirstOccurrence) {

@@ -5,6 +5,7 @@
 
 #include <sstream>
 
+#include "config/error_text.h"
 #include "config/netcheck_file.h"
 #include "config/netcheck_watcher.h"
 #include "config/pattern_cost.h"
@@ -19,13 +20,8 @@ NetCheckList parse(const std::string& text) {
   return parse_netchecks(in);
 }
 
-std::string errorOf(const std::string& text) {
-  try {
-    parse(text);
-  } catch (const error::EParseError& e) {
-    return e.what();
-  }
-  return "(no error)";
+std::string parseError(const std::string& text) {
+  return errorOf([&] { parse(text); });
 }
 
 TEST(NetCheckFile, ChecksInFileOrder) {
@@ -64,18 +60,18 @@ TEST(NetCheckFile, Errors) {
       {"[a]\ncommand=x\n[b]\n\n# end\n", "Error at line 5: No command found for check"},
   };
   for (const auto& [text, message] : cases)
-    EXPECT_EQ(errorOf(text), message) << text;
+    EXPECT_EQ(parseError(text), message) << text;
 }
 
 TEST(NetCheckFile, HostileInputIsRefusedWithBoundedWork) {
   const std::string longValue(kMaxNetCheckLine - 8, 'x');
   EXPECT_EQ(parse("[a]\ncommand=" + longValue + "\r\n").at(0).command, longValue);
-  EXPECT_EQ(errorOf("[a]\ncommand=" + longValue + "xy" + std::string(1 << 20, 'z')),
+  EXPECT_EQ(parseError("[a]\ncommand=" + longValue + "xy" + std::string(1 << 20, 'z')),
             "Error at line 2: Line too long");
-  EXPECT_EQ(errorOf(std::string("[a]\ncommand=ls\0 -l\n", 18)),
+  EXPECT_EQ(parseError(std::string("[a]\ncommand=ls\0 -l\n", 18)),
             "Error at line 2: NUL character in line");
   // Nested counts that would make the C library build a huge automaton.
-  EXPECT_EQ(errorOf("[a]\ncommand=x\nresult_pattern=((a{1000}){1000})\n"),
+  EXPECT_EQ(parseError("[a]\ncommand=x\nresult_pattern=((a{1000}){1000})\n"),
             "Error at line 3: Pattern too complex");
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "config/error_text.h"
 #include "config/memory_registry.h"
 #include "config/registry.h"
 #include "config/sqlite_registry.h"
@@ -16,16 +17,6 @@ namespace config {
 namespace {
 
 const std::string kKey = "SOFTWARE\\Vexlan\\VXServer";
-
-template <typename F>
-std::string errorOf(F f) {
-  try {
-    f();
-  } catch (const error::Exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
 
 class RegistryContract : public ::testing::TestWithParam<bool> {
  protected:
