@@ -40,25 +40,20 @@ template <typename T>
 }  // namespace
 
 template <typename T>
-std::unique_ptr<BerValue> BerIntegerTemplate<T>::clone() const {
-  return std::make_unique<BerIntegerTemplate<T>>(*this);
-}
-
-template <typename T>
 void BerIntegerTemplate<T>::readDone() {
-  const std::string& c = content();
+  const std::string& c = this->content();
   UWide bits = 0;
   if (!c.empty() && (static_cast<uint8_t>(c[0]) & 0x80) != 0) bits = ~UWide(0);
   for (char octet : c)
     bits = (bits << 8) | static_cast<uint8_t>(octet);
   const Wide value = static_cast<Wide>(bits);
   if (value < min_ || value > max_) outOfRange<T>("readDone", min_, value, max_);
-  *field_ = static_cast<T>(value);
+  *this->field_ = static_cast<T>(value);
 }
 
 template <typename T>
 void BerIntegerTemplate<T>::write(BerOutput& out, bool) const {
-  const T value = *field_;
+  const T value = *this->field_;
   if (value < min_ || value > max_) outOfRange<T>("write", min_, value, max_);
   // Big-endian two's complement in one octet more than T, then drop every leading octet that
   // only repeats the sign of the next one.
@@ -72,19 +67,12 @@ void BerIntegerTemplate<T>::write(BerOutput& out, bool) const {
                                 (octets[first] == 0xFF && (octets[first + 1] & 0x80) != 0))) {
     ++first;
   }
-  writeElement(out, tag_, octets + first, kMaxOctets + 1 - first);
+  this->writeElement(out, tag_, octets + first, kMaxOctets + 1 - first);
 }
 
 template <typename T>
 void BerIntegerTemplate<T>::print(std::ostream& os) const {
-  os << +*field_;
-}
-
-template <typename T>
-int BerIntegerTemplate<T>::compareTo(const BerValue& other) const {
-  const T a = *field_;
-  const T b = *static_cast<const BerIntegerTemplate<T>&>(other).field_;
-  return a < b ? -1 : a > b ? 1 : 0;
+  os << +*this->field_;
 }
 
 template class BerIntegerTemplate<int32_t>;

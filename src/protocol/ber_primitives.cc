@@ -75,10 +75,6 @@ void BerShortValue::writeElement(BerOutput& out, TagCode tag, const uint8_t* con
 
 // --- BerBoolean, BerNull ---------------------------------------------------------------------
 
-std::unique_ptr<BerValue> BerBoolean::clone() const {
-  return std::make_unique<BerBoolean>(*this);
-}
-
 void BerBoolean::readDone() {
   *field_ = !content().empty() && content()[0] != 0;
 }
@@ -92,27 +88,11 @@ void BerBoolean::print(std::ostream& os) const {
   os << (*field_ ? "true" : "false");
 }
 
-int BerBoolean::compareTo(const BerValue& other) const {
-  return int(*field_) - int(*static_cast<const BerBoolean&>(other).field_);
-}
-
-std::unique_ptr<BerValue> BerNull::clone() const {
-  return std::make_unique<BerNull>(*this);
-}
-
 void BerNull::write(BerOutput& out, bool) const {
   writeElement(out, BE_NULL, nullptr, 0);
 }
 
-void BerNull::print(std::ostream& os) const {
-  os << "null";
-}
-
 // --- BerReal ---------------------------------------------------------------------------------
-
-std::unique_ptr<BerValue> BerReal::clone() const {
-  return std::make_unique<BerReal>(*this);
-}
 
 void BerReal::readDone() {
   const std::string& c = content();
@@ -176,15 +156,7 @@ void BerReal::print(std::ostream& os) const {
   os.write(text, result.ptr - text);
 }
 
-int BerReal::compareTo(const BerValue& other) const {
-  return compareReals(*field_, *static_cast<const BerReal&>(other).field_);
-}
-
 // --- BerBigNum -------------------------------------------------------------------------------
-
-std::unique_ptr<BerValue> BerBigNum::clone() const {
-  return std::make_unique<BerBigNum>(*this);
-}
 
 void BerBigNum::readDone() {
   const std::string& c = content();
@@ -214,10 +186,6 @@ void BerBigNum::print(std::ostream& os) const {
   for (; first < m.size(); ++first)
     os << std::hex << std::setw(2) << std::setfill('0') << +m[first];
   os.flags(flags);
-}
-
-int BerBigNum::compareTo(const BerValue& other) const {
-  return compareBigNums(*field_, *static_cast<const BerBigNum&>(other).field_);
 }
 
 // --- BerString -------------------------------------------------------------------------------
@@ -262,51 +230,12 @@ int BerString::compareTo(const BerValue& other) const {
 
 // --- Skippers --------------------------------------------------------------------------------
 
-std::unique_ptr<BerValue> BerPrimitiveSkipper::clone() const {
-  return std::make_unique<BerPrimitiveSkipper>(*this);
-}
-bool BerPrimitiveSkipper::equals(const BerValue&) const {
-  error::assertionFailed("Cannot call operator== for BerPrimitiveSkipper");
-}
-bool BerPrimitiveSkipper::less(const BerValue&) const {
-  error::assertionFailed("Cannot call operator< for BerPrimitiveSkipper");
-}
-bool BerPrimitiveSkipper::greater(const BerValue&) const {
-  error::assertionFailed("Cannot call operator> for BerPrimitiveSkipper");
-}
-int BerPrimitiveSkipper::compareTo(const BerValue& other) const {
-  return less(other);
-}
-void BerPrimitiveSkipper::write(BerOutput&, bool) const {
-  error::assertionFailed("BerPrimitiveSkipper::write invoked");
-}
-void BerPrimitiveSkipper::print(std::ostream& os) const {
-  os << "<skipped " << tag_ << '>';
+void skipperMisuse(const char* before, const char* skipper, const char* after) {
+  error::assertionFailed(std::string(before) + skipper + after);
 }
 
-std::unique_ptr<BerValue> BerConstructedSkipper::clone() const {
-  return std::make_unique<BerConstructedSkipper>(*this);
-}
 BerValue& BerConstructedSkipper::createChild(size_t, TagCode tag, bool, ChildSlot& slot) {
   return makeSkipper(tag, slot);
-}
-bool BerConstructedSkipper::equals(const BerValue&) const {
-  error::assertionFailed("Cannot call operator== for BerConstructedSkipper");
-}
-bool BerConstructedSkipper::less(const BerValue&) const {
-  error::assertionFailed("Cannot call operator< for BerConstructedSkipper");
-}
-bool BerConstructedSkipper::greater(const BerValue&) const {
-  error::assertionFailed("Cannot call operator> for BerConstructedSkipper");
-}
-int BerConstructedSkipper::compareTo(const BerValue& other) const {
-  return less(other);
-}
-void BerConstructedSkipper::write(BerOutput&, bool) const {
-  error::assertionFailed("BerConstructedSkipper::write invoked");
-}
-void BerConstructedSkipper::print(std::ostream& os) const {
-  os << "<skipped " << tag_ << '>';
 }
 
 BerValue& makeSkipper(TagCode tag, ChildSlot& slot) {

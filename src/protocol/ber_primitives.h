@@ -54,11 +54,28 @@ class BerShortValue : public BerPrimitive {
   std::string content_;
 };
 
+// A short value bound to a field of type T; `Self` compares two such fields.
+template <typename Self, typename T>
+class BerShortField : public BerShortValue {
+ public:
+  std::unique_ptr<BerValue> clone() const override {
+    return std::make_unique<Self>(static_cast<const Self&>(*this));
+  }
+
+ protected:
+  BerShortField(T& field, size_t maxLength) : BerShortValue(maxLength), field_(&field) {}
+  int compareTo(const BerValue& other) const override {
+    return Self::compareFields(*field_, *static_cast<const BerShortField&>(other).field_);
+  }
+
+  T* field_;
+};
+
 // INTEGER or ENUMERATED bound to a field of type T (int32_t, uint32_t, int64_t, uint64_t) with an
 // inclusive range that is checked on write and after reading. The content is the shortest
 // two's-complement form; up to one octet longer than T, so that every unsigned value fits.
 template <typename T>
-class BerIntegerTemplate : public BerShortValue {
+class BerIntegerTemplate : public BerShortField<BerIntegerTemplate<T>, T> {
   static_assert(std::is_same_v<T, int32_t> || std::is_same_v<T, uint32_t> ||
                 std::is_same_v<T, int64_t> || std::is_same_v<T, uint64_t>);
 
@@ -66,19 +83,18 @@ class BerIntegerTemplate : public BerShortValue {
   static constexpr size_t kMaxOctets = sizeof(T) + (std::is_unsigned_v<T> ? 1 : 0);
 
   BerIntegerTemplate(T& field, T min, T max, TagCode tag = BE_INTEGER)
-      : BerShortValue(kMaxOctets), field_(&field), min_(min), max_(max), tag_(tag) {}
+      : BerShortField<BerIntegerTemplate<T>, T>(field, kMaxOctets),
+        min_(min),
+        max_(max),
+        tag_(tag) {}
 
-  std::unique_ptr<BerValue> clone() const override;
   TagCode tag(bool) const override { return tag_; }
   void readDone() override;
   void write(BerOutput& out, bool legacy) const override;
   void print(std::ostream& os) const override;
-
- protected:
-  int compareTo(const BerValue& other) const override;
+  static int compareFields(T a, T b) { return a < b ? -1 : a > b ? 1 : 0; }
 
  private:
-  T* field_;
   T min_;
   T max_;
   TagCode tag_;
@@ -94,33 +110,30 @@ class BerEnumerated : public BerIntegerTemplate<int32_t> {
  public:
   explicit BerEnumerated(int32_t& field)
       : BerIntegerTemplate(field, INT32_MIN, INT32_MAX, BE_ENUMERATED) {}
+  std::unique_ptr<BerValue> clone() const override {
+    return std::make_unique<BerEnumerated>(*this);
+  }
 };
 
 // Reads any non-zero first octet as true and writes 01; an empty content is false.
-class BerBoolean : public BerShortValue {
+class BerBoolean : public BerShortField<BerBoolean, bool> {
  public:
   static constexpr size_t kMaxOctets = 4;
-  explicit BerBoolean(bool& field) : BerShortValue(kMaxOctets), field_(&field) {}
-  std::unique_ptr<BerValue> clone() const override;
+  explicit BerBoolean(bool& field) : BerShortField(field, kMaxOctets) {}
   TagCode tag(bool) const override { return BE_BOOLEAN; }
   void readDone() override;
   void write(BerOutput& out, bool legacy) const override;
   void print(std::ostream& os) const override;
-
- protected:
-  int compareTo(const BerValue& other) const override;
-
- private:
-  bool* field_;
+  static int compareFields(bool a, bool b) { return int(a) - int(b); }
 };
 
 class BerNull : public BerShortValue {
  public:
   BerNull() : BerShortValue(0) {}
-  std::unique_ptr<BerValue> clone() const override;
+  std::unique_ptr<BerValue> clone() const override { return std::make_unique<BerNull>(); }
   TagCode tag(bool) const override { return BE_NULL; }
   void write(BerOutput& out, bool legacy) const override;
-  void print(std::ostream& os) const override;
+  void print(std::ostream& os) const override { os << "null"; }
 
  protected:
   int compareTo(const BerValue&) const override { return 0; }
@@ -130,40 +143,30 @@ class BerNull : public BerShortValue {
 // followed by its decimal text in exponent form. The text has six fraction digits, as peers
 // have always written it, unless that would change the value: then it carries the seventeen
 // significant digits that restore it exactly.
-class BerReal : public BerShortValue {
+class BerReal : public BerShortField<BerReal, double> {
  public:
   static constexpr size_t kMaxOctets = 64;
-  explicit BerReal(double& field) : BerShortValue(kMaxOctets), field_(&field) {}
-  std::unique_ptr<BerValue> clone() const override;
+  explicit BerReal(double& field) : BerShortField(field, kMaxOctets) {}
   TagCode tag(bool) const override { return BE_REAL; }
   void readDone() override;
   void write(BerOutput& out, bool legacy) const override;
   void print(std::ostream& os) const override;
-
- protected:
-  int compareTo(const BerValue& other) const override;
-
- private:
-  double* field_;
+  static int compareFields(double a, double b) { return compareReals(a, b); }
 };
 
 // The big-endian magnitude without leading zero octets, at most 1040 octets.
-class BerBigNum : public BerShortValue {
+class BerBigNum : public BerShortField<BerBigNum, BigNum> {
  public:
   static constexpr size_t kMaxOctets = 1040;
   explicit BerBigNum(BigNum& field, TagCode tag = BE_INTEGER)
-      : BerShortValue(kMaxOctets), field_(&field), tag_(tag) {}
-  std::unique_ptr<BerValue> clone() const override;
+      : BerShortField(field, kMaxOctets), tag_(tag) {}
   TagCode tag(bool) const override { return tag_; }
   void readDone() override;
   void write(BerOutput& out, bool legacy) const override;
   void print(std::ostream& os) const override;
-
- protected:
-  int compareTo(const BerValue& other) const override;
+  static int compareFields(const BigNum& a, const BigNum& b) { return compareBigNums(a, b); }
 
  private:
-  BigNum* field_;
   TagCode tag_;
 };
 
@@ -189,48 +192,63 @@ class BerString : public BerPrimitive {
   TagCode tag_;
 };
 
-// Consumes a primitive element whose content is not wanted (a field added by a newer peer).
-// Skippers exist only while decoding: writing or comparing one is a programming error.
-class BerPrimitiveSkipper final : public BerPrimitive {
+// Consumes an element whose content is not wanted (a field added by a newer peer). Skippers
+// exist only while decoding: writing or comparing one is a programming error.
+[[noreturn]] void skipperMisuse(const char* before, const char* skipper, const char* after);
+
+template <typename Base>
+class BerSkipper : public Base {
  public:
-  explicit BerPrimitiveSkipper(TagCode tag) : tag_(tag) {}
-  std::unique_ptr<BerValue> clone() const override;
   TagCode tag(bool) const override { return tag_; }
-  void beginContent(size_t) override {}
-  void appendContent(const uint8_t*, size_t) override {}
-  bool equals(const BerValue& other) const override;
-  bool less(const BerValue& other) const override;
-  bool greater(const BerValue& other) const override;
-  void write(BerOutput& out, bool legacy) const override;
-  void print(std::ostream& os) const override;
+  bool equals(const BerValue&) const override {
+    skipperMisuse("Cannot call operator== for ", name(), "");
+  }
+  bool less(const BerValue&) const override {
+    skipperMisuse("Cannot call operator< for ", name(), "");
+  }
+  bool greater(const BerValue&) const override {
+    skipperMisuse("Cannot call operator> for ", name(), "");
+  }
+  void write(BerOutput&, bool) const override { skipperMisuse("", name(), "::write invoked"); }
+  void print(std::ostream& os) const override { os << "<skipped " << tag_ << '>'; }
 
  protected:
-  int compareTo(const BerValue& other) const override;
+  explicit BerSkipper(TagCode tag) : tag_(tag) {}
+  int compareTo(const BerValue&) const override {
+    skipperMisuse("Cannot call operator< for ", name(), "");
+  }
+  virtual const char* name() const = 0;
 
  private:
   TagCode tag_;
 };
 
-// Consumes a constructed element and everything in it.
-class BerConstructedSkipper final : public BerConstructed {
+class BerPrimitiveSkipper final : public BerSkipper<BerPrimitive> {
  public:
-  explicit BerConstructedSkipper(TagCode tag) : tag_(tag) {}
-  std::unique_ptr<BerValue> clone() const override;
-  TagCode tag(bool) const override { return tag_; }
+  explicit BerPrimitiveSkipper(TagCode tag) : BerSkipper(tag) {}
+  std::unique_ptr<BerValue> clone() const override {
+    return std::make_unique<BerPrimitiveSkipper>(*this);
+  }
+  void beginContent(size_t) override {}
+  void appendContent(const uint8_t*, size_t) override {}
+
+ protected:
+  const char* name() const override { return "BerPrimitiveSkipper"; }
+};
+
+// Consumes a constructed element and everything in it.
+class BerConstructedSkipper final : public BerSkipper<BerConstructed> {
+ public:
+  explicit BerConstructedSkipper(TagCode tag) : BerSkipper(tag) {}
+  std::unique_ptr<BerValue> clone() const override {
+    return std::make_unique<BerConstructedSkipper>(*this);
+  }
   BerValue& createChild(size_t index, TagCode tag, bool legacy, ChildSlot& slot) override;
   size_t count() const override { return 0; }
   bool isRepeated() const override { return false; }
-  bool equals(const BerValue& other) const override;
-  bool less(const BerValue& other) const override;
-  bool greater(const BerValue& other) const override;
-  void write(BerOutput& out, bool legacy) const override;
-  void print(std::ostream& os) const override;
 
  protected:
-  int compareTo(const BerValue& other) const override;
-
- private:
-  TagCode tag_;
+  const char* name() const override { return "BerConstructedSkipper"; }
 };
 
 // A skipper for an element with this tag: constructed or primitive by the tag's constructed bit.

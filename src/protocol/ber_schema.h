@@ -223,6 +223,8 @@ int compareValues(const TypeDesc& type, const void* a, const void* b);
 void printValue(const TypeDesc& type, const void* value, std::ostream& os);
 // The name of the tag a field of this type expects ("BE_CHECK_RESULT_CURRENT").
 std::string expectedTagName(const TypeDesc& type, bool legacy);
+// Throws EBer "Tag mismatch" unless a field of this type (not a choice) may have this tag.
+void checkTag(const TypeDesc& type, TagCode tag, bool legacy);
 
 }  // namespace schema
 }  // namespace protocol

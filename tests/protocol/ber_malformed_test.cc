@@ -137,12 +137,17 @@ TEST(BerMalformed, NestingDepthIsBounded) {
       "Nesting exceeds 3 levels");
 }
 
-TEST(BerMalformed, ElementsPerListAreBounded) {
+// A check-in of `n` results.
+Bytes checkin(size_t n) {
   CheckinReq message;
-  message.results.resize(4);
+  message.results.resize(n);
   for (auto& r : message.results)
     r.value = Null{};
-  const Bytes bytes = encode(message, false);
+  return encode(message, false);
+}
+
+TEST(BerMalformed, ElementsPerListAreBounded) {
+  const Bytes bytes = checkin(4);
   const BerLimits three{.maxElements = 3};
   const BerLimits four{.maxElements = 4};
   EXPECT_EQ(bertest::decodeError(bytes, false, SIZE_MAX, nullptr, three), "list<T> too long");
@@ -154,11 +159,7 @@ TEST(BerMalformed, ElementsPerListAreBounded) {
 }
 
 TEST(BerMalformed, MessageSizeIsBounded) {
-  CheckinReq message;
-  message.results.resize(3);
-  for (auto& r : message.results)
-    r.value = Null{};
-  const Bytes bytes = encode(message, false);
+  const Bytes bytes = checkin(3);
   const BerLimits exact{.maxMessageSize = bytes.size()};
   const BerLimits smaller{.maxMessageSize = bytes.size() - 1};
   EXPECT_EQ(bertest::decodeError(bytes, false, 5, nullptr, exact), "");
