@@ -25,9 +25,15 @@ CheckinReq makeCheckin() {
     r.status = i % 4;
     r.details = {"mount point /var/lib/data" + std::to_string(i % 7), "threshold 90%"};
     switch (i % 3) {
-      case 0: r.value = int32_t(i * 37); break;
-      case 1: r.value = 12.5 + i; break;
-      default: r.value = std::string("OK - 42 processes"); break;
+      case 0:
+        r.value = int32_t(i * 37);
+        break;
+      case 1:
+        r.value = 12.5 + i;
+        break;
+      default:
+        r.value = std::string("OK - 42 processes");
+        break;
     }
     r.unit = "%";
     r.instance = "disk" + std::to_string(i % 4);
@@ -51,7 +57,9 @@ CheckConf makeCheckConf(int i) {
       t.critical = 95;
       break;
     }
-    case 1: c.thresholds.emplace<EnumConf>().statuses = {0, 1, 3}; break;
+    case 1:
+      c.thresholds.emplace<EnumConf>().statuses = {0, 1, 3};
+      break;
     default: {
       auto& t = c.thresholds.emplace<RealContinuousConf>();
       t.warning = 0.75;
@@ -75,10 +83,12 @@ ConfigureResp makeConfigure() {
   for (int g = 0; g < 20; ++g) {
     CheckConfGroup& group = m.groups.emplace_back();
     group.name = "Group " + std::to_string(g);
-    for (int i = 0; i < 25; ++i) group.checks.push_back(makeCheckConf(n++));
+    for (int i = 0; i < 25; ++i)
+      group.checks.push_back(makeCheckConf(n++));
     CheckConfGroup& sub = group.groups.emplace_back();
     sub.name = "Subgroup " + std::to_string(g);
-    for (int i = 0; i < 5; ++i) sub.checks.push_back(makeCheckConf(n++));
+    for (int i = 0; i < 5; ++i)
+      sub.checks.push_back(makeCheckConf(n++));
   }
   for (int i = 0; i < 10; ++i) {
     m.alertGroups.emplace_back().name = "Alert group " + std::to_string(i);
@@ -135,12 +145,24 @@ void memcpyBench(benchmark::State& state, const BerValue& message) {
   setCounters(state, bytes.size());
 }
 
-void BM_EncodeCheckin(benchmark::State& s) { encodeBench(s, checkin()); }
-void BM_DecodeCheckin(benchmark::State& s) { decodeBench(s, checkin()); }
-void BM_MemcpyCheckin(benchmark::State& s) { memcpyBench(s, checkin()); }
-void BM_EncodeConfigure(benchmark::State& s) { encodeBench(s, configure()); }
-void BM_DecodeConfigure(benchmark::State& s) { decodeBench(s, configure()); }
-void BM_MemcpyConfigure(benchmark::State& s) { memcpyBench(s, configure()); }
+void BM_EncodeCheckin(benchmark::State& s) {
+  encodeBench(s, checkin());
+}
+void BM_DecodeCheckin(benchmark::State& s) {
+  decodeBench(s, checkin());
+}
+void BM_MemcpyCheckin(benchmark::State& s) {
+  memcpyBench(s, checkin());
+}
+void BM_EncodeConfigure(benchmark::State& s) {
+  encodeBench(s, configure());
+}
+void BM_DecodeConfigure(benchmark::State& s) {
+  decodeBench(s, configure());
+}
+void BM_MemcpyConfigure(benchmark::State& s) {
+  memcpyBench(s, configure());
+}
 
 BENCHMARK(BM_MemcpyCheckin);
 BENCHMARK(BM_EncodeCheckin);
@@ -154,7 +176,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Iteration) times_[run.benchmark_name()] = run.GetAdjustedCPUTime();
+      if (run.run_type == Run::RT_Iteration)
+        times_[run.benchmark_name()] = run.GetAdjustedCPUTime();
     }
     ConsoleReporter::ReportRuns(runs);
   }
