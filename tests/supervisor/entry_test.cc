@@ -5,11 +5,9 @@
 
 #include <cstring>
 
-#include "error/exception.h"
 #include "supervisor/entry/command_line.h"
 #include "supervisor/entry/crash_handler.h"
 #include "supervisor/entry/named_event.h"
-#include "supervisor/entry/service.h"
 #include "support/test_support.h"
 
 namespace entry {
@@ -93,29 +91,6 @@ TEST(NamedEvent, TheFirstNumberFreeUnderEveryPrefixIsTaken) {
   first.clear();
   auto third = bindFirstFree({a, b}, n0);
   EXPECT_EQ(n0, 0u);  // a name vanishes with its socket
-}
-
-TEST(NamedEvent, SetReachesTheHolderUntilItHasGone) {
-  std::string prefix = "VxTest." + std::to_string(::getpid()) + ".set.";
-  unsigned n;
-  auto held = bindFirstFree({prefix}, n);
-  UniqueFd event = openEvent(prefix + std::to_string(n));
-  ASSERT_TRUE(event.valid());
-  EXPECT_TRUE(setEvent(event));
-  char byte;
-  EXPECT_EQ(::recv(held[0].get(), &byte, 1, MSG_DONTWAIT), 1);
-  // A full queue is still "set".
-  for (int i = 0; i < 100; ++i)
-    ASSERT_TRUE(setEvent(event));
-  held.clear();
-  EXPECT_FALSE(setEvent(event));
-  EXPECT_FALSE(openEvent(prefix + std::to_string(n)).valid());
-  EXPECT_THROW(boundEventName(event.get()), error::Exception);
-}
-
-TEST(Service, StatusIsOneAssignment) {
-  EXPECT_EQ(statusAssignment("waiting for [dbms]\nand [tsdb]"),
-            "STATUS=waiting for [dbms] and [tsdb]");
 }
 
 }  // namespace

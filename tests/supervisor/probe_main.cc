@@ -69,6 +69,5 @@ int supervisorMain(int, char**, io::Signal& shutdown) {
   } else if (action != "exit-early") {
     crash(action);
   }
-  if (logging::server_log().isOpen()) logging::server_log().close();
   return result;
 }

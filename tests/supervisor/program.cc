@@ -5,76 +5,47 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <thread>
 
-#include "support/test_support.h"
-
 extern char** environ;
 
 namespace vxtest {
 
-namespace {
-
-std::vector<std::string> childEnvironment(const EnvChanges& changes) {
-  std::map<std::string, std::string> vars;
+Program::Program(const std::string& path, const std::vector<std::string>& args,
+                 const std::map<std::string, std::string>& env, const std::string& cwd) {
+  std::vector<std::string> argv{path}, envv;
+  argv.insert(argv.end(), args.begin(), args.end());
   for (char** e = environ; *e != nullptr; ++e) {
-    const char* eq = std::strchr(*e, '=');
-    if (eq != nullptr) vars[std::string(*e, static_cast<size_t>(eq - *e))] = eq + 1;
-  }
-  for (const char* name : {"NOTIFY_SOCKET", "VX_RUN_IN_BACKGROUND", "VXTEST_CHILD"})
-    vars.erase(name);
-  for (const auto& [name, value] : changes) {
-    if (value) {
-      vars[name] = *value;
-    } else {
-      vars.erase(name);
+    std::string var = *e, name = var.substr(0, var.find('='));
+    if (name != "NOTIFY_SOCKET" && name != "VX_RUN_IN_BACKGROUND" && env.count(name) == 0) {
+      envv.push_back(var);
     }
   }
-  std::vector<std::string> out;
-  for (const auto& [name, value] : vars)
-    out.push_back(name + "=" + value);
-  return out;
-}
-
-std::vector<char*> pointers(std::vector<std::string>& v) {
-  std::vector<char*> p;
-  for (auto& s : v)
-    p.push_back(s.data());
-  p.push_back(nullptr);
-  return p;
-}
-
-}  // namespace
-
-Program::Program(const std::string& path, const std::vector<std::string>& args,
-                 const EnvChanges& env, const std::string& cwd) {
-  std::vector<std::string> argv{path};
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<std::string> envv = childEnvironment(env);
-  std::vector<char*> argp = pointers(argv), envp = pointers(envv);
-  int out[2], err[2];
-  if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
-    ADD_FAILURE() << "pipe failed";
-    return;
-  }
+  for (const auto& [name, value] : env)
+    envv.push_back(name + "=" + value);
+  std::vector<char*> argp, envp;
+  for (auto& s : argv)
+    argp.push_back(s.data());
+  for (auto& s : envv)
+    envp.push_back(s.data());
+  argp.push_back(nullptr);
+  envp.push_back(nullptr);
+  std::string out = output_.file("out"), err = output_.file("err");
   pid_ = ::fork();
   if (pid_ == 0) {
-    int null = ::open("/dev/null", O_RDONLY);
-    ::dup2(null, 0);
-    ::dup2(out[1], 1);
-    ::dup2(err[1], 2);
+    ::dup2(::open("/dev/null", O_RDONLY), 0);
+    ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT, 0600), 1);
+    ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT, 0600), 2);
     if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(126);
     ::execve(path.c_str(), argp.data(), envp.data());
     ::_exit(127);
   }
-  ::close(out[1]);
-  ::close(err[1]);
-  out_fd_ = out[0];
-  err_fd_ = err[0];
 }
 
 Program::~Program() {
@@ -82,101 +53,43 @@ Program::~Program() {
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
   }
-  if (out_fd_ >= 0) ::close(out_fd_);
-  if (err_fd_ >= 0) ::close(err_fd_);
-}
-
-// Reads what is there; false once both outputs are closed or the time is out.
-bool Program::pump(std::chrono::steady_clock::time_point until) {
-  pollfd fds[2] = {{out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
-  if (out_fd_ < 0 && err_fd_ < 0) return false;
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      until - std::chrono::steady_clock::now());
-  if (left.count() <= 0) return false;
-  if (::poll(fds, 2, static_cast<int>(left.count())) <= 0) return true;
-  for (int i = 0; i < 2; ++i) {
-    if (fds[i].revents == 0) continue;
-    int& fd = i == 0 ? out_fd_ : err_fd_;
-    char buf[4096];
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n > 0) {
-      (i == 0 ? outcome_.out : outcome_.err).append(buf, static_cast<size_t>(n));
-    } else {
-      ::close(fd);
-      fd = -1;
-    }
-  }
-  return true;
 }
 
 bool Program::waitForErr(const std::string& text, std::chrono::milliseconds limit) {
-  auto until = std::chrono::steady_clock::now() + limit;
-  while (outcome_.err.find(text) == std::string::npos) {
-    if (!pump(until)) return false;
+  for (auto until = std::chrono::steady_clock::now() + limit;
+       std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(5ms)) {
+    if (readFile(output_.file("err")).find(text) != std::string::npos) return true;
   }
-  return true;
-}
-
-void Program::signal(int sig) const {
-  if (pid_ > 0) ::kill(pid_, sig);
+  return false;
 }
 
 Outcome Program::wait(std::chrono::milliseconds limit) {
+  Outcome o;
+  int status = 0;
   auto until = std::chrono::steady_clock::now() + limit;
-  while (pump(until)) {
-  }
-  for (;;) {
-    int status = 0;
-    pid_t r = ::waitpid(pid_, &status, WNOHANG);
-    if (r == pid_) {
-      pid_ = -1;
-      if (WIFEXITED(status)) {
-        outcome_.status = WEXITSTATUS(status);
-      } else {
-        outcome_.signal = WTERMSIG(status);
-      }
-      return outcome_;
-    }
+  while (::waitpid(pid_, &status, WNOHANG) == 0) {
     if (std::chrono::steady_clock::now() >= until) {
-      ADD_FAILURE() << "child " << pid_ << " still running; killed. stderr: " << outcome_.err;
-      return outcome_;  // the destructor kills it
+      ADD_FAILURE() << "child " << pid_ << " still running; killed";
+      return o;
     }
     std::this_thread::sleep_for(5ms);
   }
+  pid_ = -1;
+  o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  o.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  o.out = readFile(output_.file("out"));
+  o.err = readFile(output_.file("err"));
+  return o;
 }
 
-Outcome run(const std::string& path, const std::vector<std::string>& args, const EnvChanges& env,
-            const std::string& cwd) {
+Outcome run(const std::string& path, const std::vector<std::string>& args,
+            const std::map<std::string, std::string>& env, const std::string& cwd) {
   return Program(path, args, env, cwd).wait();
-}
-
-std::vector<pid_t> processesWith(const std::string& name, const std::string& value) {
-  std::string entry = name + "=" + value;
-  std::vector<pid_t> found;
-  DIR* proc = ::opendir("/proc");
-  if (proc == nullptr) return found;
-  while (dirent* d = ::readdir(proc)) {
-    char* end;
-    long pid = std::strtol(d->d_name, &end, 10);
-    if (*end != '\0' || pid <= 0) continue;
-    std::string env = readFile("/proc/" + std::string(d->d_name) + "/environ");
-    for (size_t i = 0; i < env.size();) {
-      size_t end_of_entry = env.find('\0', i);
-      if (end_of_entry == std::string::npos) end_of_entry = env.size();
-      if (env.compare(i, end_of_entry - i, entry) == 0) {
-        found.push_back(static_cast<pid_t>(pid));
-        break;
-      }
-      i = end_of_entry + 1;
-    }
-  }
-  ::closedir(proc);
-  return found;
 }
 
 DaemonTag::DaemonTag() {
   static int counter = 0;
-  value_ = std::to_string(::getpid()) + "." + std::to_string(++counter);
+  entry_ = "VXTEST_DAEMON_TAG=" + std::to_string(::getpid()) + "." + std::to_string(++counter);
 }
 
 DaemonTag::~DaemonTag() {
@@ -184,13 +97,54 @@ DaemonTag::~DaemonTag() {
     ::kill(pid, SIGKILL);
 }
 
+std::map<std::string, std::string> DaemonTag::env(std::map<std::string, std::string> more) const {
+  more["VXTEST_DAEMON_TAG"] = entry_.substr(entry_.find('=') + 1);
+  return more;
+}
+
+std::vector<pid_t> DaemonTag::running() const {
+  std::vector<pid_t> found;
+  DIR* proc = ::opendir("/proc");
+  while (dirent* d = proc != nullptr ? ::readdir(proc) : nullptr) {
+    // A zombie's environment reads as empty: only living processes count.
+    std::string env = readFile("/proc/" + std::string(d->d_name) + "/environ");
+    if (env.find('\0' + entry_ + '\0') != std::string::npos || env.rfind(entry_ + '\0', 0) == 0) {
+      found.push_back(std::atoi(d->d_name));
+    }
+  }
+  if (proc != nullptr) ::closedir(proc);
+  return found;
+}
+
 bool DaemonTag::waitGone(std::chrono::milliseconds limit) const {
-  auto until = std::chrono::steady_clock::now() + limit;
-  while (!running().empty()) {
+  for (auto until = std::chrono::steady_clock::now() + limit; !running().empty();
+       std::this_thread::sleep_for(10ms)) {
     if (std::chrono::steady_clock::now() >= until) return false;
-    std::this_thread::sleep_for(10ms);
   }
   return true;
+}
+
+NotifySocket::NotifySocket(const std::string& path)
+    : fd_(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+  sockaddr_un addr = {};
+  addr.sun_family = AF_UNIX;
+  std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+  EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+}
+
+NotifySocket::~NotifySocket() {
+  ::close(fd_);
+}
+
+std::string NotifySocket::until(const std::string& text) {
+  std::string all;
+  pollfd pfd = {fd_, POLLIN, 0};
+  while (all.find(text) == std::string::npos && ::poll(&pfd, 1, 10000) > 0) {
+    char buf[512];
+    ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+    if (n > 0) all += std::string(buf, static_cast<size_t>(n)) + "|";
+  }
+  return all;
 }
 
 }  // namespace vxtest

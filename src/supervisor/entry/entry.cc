@@ -81,9 +81,7 @@ int runStart(int argc, char** argv, char** envp, MainFunction& main_fn) {
     s.mode = RunMode::Service;
     io::Signal shutdown;
     runMain(argc, argv, main_fn, shutdown);
-    int status = exitStatus();
-    if (status != 0) serviceNotify("STATUS=Vexlan stopped after a failure");
-    return status;
+    return exitStatus();
   }
   return runLauncher(*s.command_line.pid_file, argv);
 }
@@ -113,17 +111,19 @@ int runVexland(int argc, char** argv, char** envp, MainFunction main_fn) {
         return 1;
       }
     }
+    int status = 1;
     try {
-      int status = runStart(argc, argv, envp, main_fn);
-      s.mode = RunMode::None;
-      return status;
+      status = runStart(argc, argv, envp, main_fn);
     } catch (const error::Exception& e) {
       // A background daemon's standard error is /dev/null once it is up.
       if (s.mode == RunMode::Background) logging::report_event(e.what());
-      s.mode = RunMode::None;
       std::fprintf(stderr, "Error starting Vexlan: %s\n", e.what());
-      return 1;
     }
+    s.mode = RunMode::None;
+    // A main function that ended by an exception leaves the server log open; the log must
+    // be closed before the process's static objects go.
+    if (logging::server_log().isOpen()) logging::server_log().close();
+    return status;
   } catch (const error::Exception& e) {
     std::fprintf(stderr, "Unexpected exit: %s\n", e.what());
     return 1;
