@@ -18,9 +18,11 @@ namespace logging {
 
 namespace {
 
+// Never destroyed: a LogFile with static storage (the server log) may leave the list during
+// exit, after a list with static storage of its own would already be gone.
 std::vector<LogFile*>& openLogs() {
-  static std::vector<LogFile*> logs;
-  return logs;
+  static auto* logs = new std::vector<LogFile*>;
+  return *logs;
 }
 
 void defaultReport(const std::string& text) {
