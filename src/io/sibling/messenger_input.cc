@@ -201,16 +201,17 @@ void SiblingMessenger::onIAmUp(ControlMessage m) {
     throw;
   }
   size = parent_->findArea(x)->size;  // a restarted sibling keeps its old area
-  auto& shutting = parent_->shuttingDown();
+  // Siblings that are leaving are introduced too: one may hold messages for the newcomer that
+  // waited for its FIFO, and it cannot finish before they are read.
   for (const SiblingMessengerParent::Area& a : parent_->areas()) {
-    if (a.id == 0 || a.id == x || !a.used || shutting.count(a.id) != 0) continue;
+    if (a.id == 0 || a.id == x || !a.used) continue;
     SiblingImplementation* y = find(a.id);
     VX_ASSERT(y != nullptr, "No sibling implementation for entry in areas");
     if (y->gone_) continue;
     sendArea(si, a.id, a.offset, a.size);
   }
   for (const SiblingMessengerParent::Area& a : parent_->areas()) {
-    if (a.id == 0 || a.id == x || !a.used || shutting.count(a.id) != 0) continue;
+    if (a.id == 0 || a.id == x || !a.used) continue;
     SiblingImplementation* y = find(a.id);
     if (y->gone_ || !y->writer_.isOpen()) continue;
     sendArea(*y, x, offset, size);

@@ -217,6 +217,22 @@ TEST(SiblingShutdown, LoneChildIsAcknowledgedAtOnce) {
   EXPECT_TRUE(c1.shutdownAcknowledged());
 }
 
+TEST(SiblingShutdown, LeaverStillDeliversToAPeerThatComesUpAfterwards) {
+  Mesh mesh;
+  mesh.parent().on_request = [](int32_t, int32_t) { return true; };
+  auto& c1 = mesh.add(1);
+  writeMessage(c1.sibling(3)->ostream(), "waited for your FIFO");
+  c1.initShutdown();
+  mesh.settle();
+  EXPECT_TRUE(c1.shutdownAcknowledged());
+  EXPECT_FALSE(c1.sibling(0)->istream().isReady());  // one message still unread
+  auto& c3 = mesh.add(3);
+  EXPECT_EQ(readMessage(c3.sibling(1)->istream()), "waited for your FIFO");
+  mesh.settle();
+  const uint8_t* q;
+  EXPECT_THROW(c1.sibling(0)->istream().readBegin(q), io::EEndOfStream);
+}
+
 TEST(SiblingDeath, PeersFreeWhatTheySentAndDrainWhatTheyGot) {
   Mesh mesh;
   auto& c1 = mesh.add(1);

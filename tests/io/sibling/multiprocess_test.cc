@@ -221,6 +221,8 @@ TEST(SiblingProcesses, FullAreaStopsTheWriterUntilTheReaderCatchesUp) {
 
 VXTEST_CHILD(leaver) {
   auto m = attachChild(1);
+  // The holder has been introduced, so the parent asks it before acknowledging us.
+  if (!pumpUntil(*m, [&] { return m->sibling(2)->fifoOpen(); })) return 76;
   for (int k = 0; k < 5; ++k)
     writeMessage(m->sibling(2)->ostream(), "unread " + std::to_string(k));
   m->initShutdown();
