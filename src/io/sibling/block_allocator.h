@@ -1,0 +1,91 @@
+// The allocator every sibling runs over its own write area of the pool. The area is tiled
+// exactly by blocks, each a 16-byte header and a payload:
+//
+//   header + 0: prev_offset, the offset of the block before (0 for the first block), with
+//               bit 0 = used and bit 1 = pad (eight spare bytes follow the payload)
+//   header + 8: length: a used block's message length; a free block's bytes up to the next
+//               block minus 16
+//
+// The next block's offset is computed, never stored. Allocation is next-fit from a moving write
+// cursor; freeing (on acknowledgement) coalesces with both neighbours, so an area whose
+// messages are acknowledged in order stays in a few large free blocks. A cursor of "none" means
+// no usable free block is left: the owner stops writing until a block is freed.
+//
+// Only the owner changes its area, so its inconsistencies are broken invariants (assertions).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace io {
+
+struct BlockHeader {
+  uint64_t prev_offset;  // with the used and pad flags in the low bits
+  uint64_t length;
+};
+static_assert(sizeof(BlockHeader) == 16);
+static_assert(offsetof(BlockHeader, length) == 8);
+
+constexpr uint64_t kBlockUsed = 1;
+constexpr uint64_t kBlockPad = 2;
+constexpr uint64_t kBlockFlags = 3;
+constexpr uint64_t kHeaderSize = sizeof(BlockHeader);
+// The write cursor when the area has no usable free block.
+constexpr uint64_t kNoBlock = ~uint64_t{0};
+
+constexpr uint64_t roundDown8(uint64_t x) {
+  return x & ~uint64_t{7};
+}
+
+class AreaAllocator {
+ public:
+  AreaAllocator(uint8_t* base, uint64_t mapsize) : base_(base), mapsize_(mapsize) {}
+
+  // Binds the area [offset, offset + size) and lays it out as one free block.
+  void init(uint64_t offset, uint64_t size);
+  bool hasArea() const { return end_ != 0; }
+  uint64_t areaOffset() const { return area_; }
+  uint64_t areaEnd() const { return end_; }
+  uint64_t cursor() const { return cursor_; }
+  bool writable() const { return cursor_ != kNoBlock; }
+
+  // The free block at the cursor: points `payload` at its payload and returns its capacity.
+  size_t offer(uint8_t*& payload) const;
+  // Turns the free block at the cursor into a used block of `len` bytes, splitting off the
+  // rest when it can hold another block, and moves the cursor to the next usable free block.
+  // Returns the used block's offset.
+  uint64_t commit(size_t len);
+  // Frees the used block at `offset` and merges it with free neighbours. A cursor of none
+  // comes back on the freed block.
+  void release(uint64_t offset);
+
+  // Layout, for the owner's checks and for tests.
+  const BlockHeader& header(uint64_t o) const {
+    return *reinterpret_cast<const BlockHeader*>(base_ + o);
+  }
+  uint64_t nextOffset(uint64_t o) const {
+    const BlockHeader& h = header(o);
+    return roundDown8(o + kHeaderSize + h.length + 7) + ((h.prev_offset & kBlockPad) ? 8 : 0);
+  }
+  bool isUsed(uint64_t o) const { return header(o).prev_offset & kBlockUsed; }
+  uint64_t prevOffset(uint64_t o) const { return header(o).prev_offset & ~kBlockFlags; }
+  // Free blocks whose length is not 0 (those the cursor may rest on).
+  size_t usableFreeBlocks() const { return usable_free_; }
+
+ private:
+  BlockHeader& mut(uint64_t o) { return *reinterpret_cast<BlockHeader*>(base_ + o); }
+  bool usableFree(uint64_t o) const { return !isUsed(o) && header(o).length != 0; }
+  void initFree(uint64_t o, uint64_t prev, uint64_t end);
+  void initUsed(uint64_t o, uint64_t prev, uint64_t next, uint64_t len);
+  void setPrev(uint64_t o, uint64_t prev);
+  void search(uint64_t start);
+
+  uint8_t* base_;
+  uint64_t mapsize_;
+  uint64_t area_ = 0;
+  uint64_t end_ = 0;
+  uint64_t cursor_ = kNoBlock;
+  size_t usable_free_ = 0;
+};
+
+}  // namespace io

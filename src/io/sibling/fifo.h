@@ -1,0 +1,130 @@
+// The FIFOs that carry control messages. Every sibling reads one FIFO of its own, published as
+// the file fifoprefix + "." + id in a private directory; every other sibling that talks to it
+// holds it open for writing. Writers write whole 8-byte messages in writes of at most PIPE_BUF
+// bytes, which the kernel keeps atomic, so messages of several writers never interleave.
+#pragma once
+
+#include <climits>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "io/selectable.h"
+
+namespace io {
+
+// Most bytes one write(2) carries: writes up to PIPE_BUF are all-or-nothing.
+constexpr size_t kFifoBatchBytes = PIPE_BUF;
+constexpr size_t kFifoBatchMessages = kFifoBatchBytes / 8;
+
+// A private directory (mode 0700) under $RUNTIME_DIRECTORY, else $XDG_RUNTIME_DIR, else /tmp,
+// removed with everything in it when the object dies. Two servers never collide and no other
+// user can open their FIFOs.
+class FifoDirectory {
+ public:
+  FifoDirectory();
+  ~FifoDirectory();
+  FifoDirectory(const FifoDirectory&) = delete;
+  FifoDirectory& operator=(const FifoDirectory&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Path of the FIFO of one sibling.
+std::string fifoPath(const std::string& fifoprefix, int32_t id);
+
+// Reads a sibling's own FIFO. It is opened read-write, so it never blocks and never sees end of
+// file, whoever comes and goes on the writing side. The kernel buffer is enlarged where allowed
+// so that bursts of notices from several writers fit.
+class FifoReader : public virtual Selectable {
+ public:
+  static constexpr size_t kBufferBytes = 64 * 1024;
+
+  // Creates the FIFO at `path` (removing a stale one) and opens it. Failure raises
+  // ESystemError "Cannot create anonymous pipe".
+  explicit FifoReader(std::string path);
+  ~FifoReader() override;
+
+  std::string describe() const override { return "InputSignalReader(" + path_ + ")"; }
+  bool isReady() const override { return end_ != pos_ || error_ != 0 || kick_; }
+  void prepareWait() override;
+  int ioDescriptor() const override { return fd_; }
+  uint32_t ioInterest() const override;
+  void ioReady(uint32_t events) override;
+
+  // Called before each wait (the owner flushes what it has batched).
+  void setBeforeWait(void (*fn)(void*), void* arg) {
+    before_wait_ = fn;
+    before_wait_arg_ = arg;
+  }
+  // Makes the reader ready for one pass, so that the selector starts a new pass at once (and
+  // arms descriptors that were added while it prepared the wait).
+  void kick() { kick_ = true; }
+  void clearKick() { kick_ = false; }
+
+  // Bytes read and not yet consumed.
+  const uint8_t* data() const { return buf_.get() + pos_; }
+  size_t size() const { return end_ - pos_; }
+  void consume(size_t n) {
+    pos_ += n;
+    if (pos_ >= end_) pos_ = end_ = 0;
+  }
+  // Reads what the FIFO holds now, if everything read before has been consumed.
+  void readNow();
+  // An error recorded by the last read (errno), 0 if none.
+  int error() const { return error_; }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  std::unique_ptr<uint8_t[]> buf_;
+  size_t pos_ = 0;
+  size_t end_ = 0;
+  int error_ = 0;
+  bool kick_ = false;
+  void (*before_wait_)(void*) = nullptr;
+  void* before_wait_arg_ = nullptr;
+};
+
+// The writing end of a peer's FIFO. It is watched (an underlying selectable of the messenger)
+// only while a write found the FIFO full; it becomes ready when the kernel reports room again.
+class FifoWriter : public virtual Selectable {
+ public:
+  enum class Result { Done, Full, Broken };
+
+  explicit FifoWriter(int32_t peer) : peer_(peer) {}
+  ~FifoWriter() override;
+
+  // Opens the FIFO at `path` for writing without blocking. ENXIO (nobody reads it) and every
+  // other failure raise ESystemError with `context`.
+  void open(const std::string& path, const std::string& context);
+  void close();
+  bool isOpen() const { return fd_ >= 0; }
+
+  // Writes whole messages, at most kFifoBatchBytes. Full: nothing was written, the FIFO has no
+  // room (the writer now waits for room); Broken: the reader is gone.
+  Result write(const uint8_t* bytes, size_t n);
+
+  bool blocked() const { return blocked_; }
+  int32_t peer() const { return peer_; }
+  std::string describe() const override {
+    return "OutputSignalWriter[" + std::to_string(peer_) + "]";
+  }
+  bool isReady() const override { return room_; }
+  int ioDescriptor() const override { return fd_; }
+  uint32_t ioInterest() const override;
+  void ioReady(uint32_t events) override;
+  void clearReady() { room_ = false; }
+
+ private:
+  int32_t peer_;
+  int fd_ = -1;
+  bool blocked_ = false;
+  bool room_ = false;
+};
+
+}  // namespace io
