@@ -1,0 +1,40 @@
+// Small structures that many database payloads share.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "queues/codec.h"
+#include "tql/id.h"
+#include "tql/property_types.h"
+
+namespace dbms {
+
+using tql::id_t;
+using tql::version_t;
+
+// One (code, text) entry of a reply's details; codes are TQL error codes.
+struct Tql_Detail {
+  uint32_t code = 0;
+  std::string text;
+  VX_FIELDS(Tql_Detail, code, text)
+};
+using Tql_Details = std::vector<Tql_Detail>;
+
+// Where an object came from: the station, the mount point and the build that made it.
+struct Origin {
+  id_t station;
+  id_t mountpoint;
+  uint32_t build = 0;
+  VX_FIELDS(Origin, station, mountpoint, build)
+};
+
+// One step of an object's path: its identifier and its class.
+struct Id_Class {
+  id_t id;
+  uint32_t class_ = 0;
+  VX_FIELDS(Id_Class, id, class_)
+};
+
+}  // namespace dbms

@@ -1,0 +1,101 @@
+// The primitive field reader and writer over one stream pair. Every event travels through
+// one of these: fixed-size values go straight into the stream's write area, strings and byte
+// vectors are copied in pieces across areas, and read areas are given back to the stream as
+// soon as they have been consumed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "error/exception.h"
+#include "io/stream.h"
+
+namespace queues {
+using event_t = uint32_t;
+}  // namespace queues
+
+namespace protocol {
+
+// Fixed bounds on what a reader accepts from another process. They are far above anything the
+// server sends and far below what would exhaust memory.
+inline constexpr uint64_t kMaxByteLength = 256ull << 20;  // one string or byte vector
+inline constexpr uint32_t kMaxElements = 1u << 24;        // one container
+inline constexpr int kMaxEventDepth = 8;                  // events inside scheduler events
+inline constexpr int kMaxStructDepth = 64;                // structures inside structures
+
+class ioprim {
+ public:
+  // Either stream may be null when only one direction is used. The streams must outlive the
+  // ioprim; destroying it does not close them.
+  explicit ioprim(io::IStream* in, io::OStream* out = nullptr) : in_(in), out_(out) {}
+  // Gives back the consumed part of a read area still held.
+  ~ioprim();
+  ioprim(const ioprim&) = delete;
+  ioprim& operator=(const ioprim&) = delete;
+
+  // Copies n bytes from the read side; a value may straddle read areas.
+  ioprim& readField(size_t n, void* dst);
+  // Appends n bytes from the read side to out, growing it only as the bytes arrive.
+  ioprim& readAppend(size_t n, std::string& out);
+  // Copies n bytes to the write side, split across write areas as needed.
+  ioprim& writeField(size_t n, const void* src);
+  // Writes a fixed-size value (4 or 8 bytes) that never straddles two write areas.
+  ioprim& writePrimitive(size_t n, const void* src);
+  // Commits the bytes pending in the current write area and waits for the stream.
+  void endWrite();
+
+  // When the caller knows how many bytes the input holds in all (a buffer, a file), lengths
+  // and counts that could not fit are rejected before anything is allocated.
+  void limitInput(uint64_t bytes) { input_left_ = bytes; }
+  std::optional<uint64_t> inputLeft() const { return input_left_; }
+  // Throws unless `bytes` more bytes may still follow on the read side.
+  void requireInput(uint64_t bytes, const char* what) const;
+
+  // Nesting guards for recursive data; leave() must follow every successful enter().
+  void enterEvent();
+  void leaveEvent() { --event_depth_; }
+  void enterStruct();
+  void leaveStruct() { --struct_depth_; }
+
+  // The type and destination of the last event read through this ioprim (0, 0 before one).
+  struct LastRead {
+    queues::event_t type = 0;
+    uint32_t dest = 0;
+  };
+  const LastRead& lastRead() const { return last_read_; }
+  void setLastRead(queues::event_t type, uint32_t dest) { last_read_ = {type, dest}; }
+
+  io::IStream* istream() const { return in_; }
+  io::OStream* ostream() const { return out_; }
+  // Bytes of the current read area not yet consumed, and bytes pending in the write area.
+  size_t readPending() const { return rsize_ - rused_; }
+  size_t writePending() const { return wused_; }
+
+ private:
+  void nextReadArea();
+  void consumed(size_t n);
+  void nextWriteArea();
+
+  io::IStream* in_;
+  io::OStream* out_;
+  const uint8_t* rarea_ = nullptr;
+  size_t rsize_ = 0;
+  size_t rused_ = 0;
+  uint8_t* warea_ = nullptr;
+  size_t wsize_ = 0;
+  size_t wused_ = 0;
+  std::optional<uint64_t> input_left_;
+  int event_depth_ = 0;
+  int struct_depth_ = 0;
+  LastRead last_read_;
+};
+
+// Raised for bytes that do not form a valid event; the half-built event is gone.
+class EBadInput : public error::Exception {
+ public:
+  using Exception::Exception;
+};
+
+}  // namespace protocol
