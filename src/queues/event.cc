@@ -50,28 +50,47 @@ std::unique_ptr<event> spawnException(protocol::ioprim& io) {
   return readExceptionReply(io, h);
 }
 
-const std::array<spawn_fn, kLastEvent>& spawnTable() {
-  static const auto table = [] {
-    std::array<spawn_fn, kLastEvent> t{};
-    for (const SpawnFamily* f :
-         {&kControlFamily, &kTsdbFamily, &kDbmsDataFamily, &kDbmsTqlFamily, &kWorkersFamily}) {
-      for (event_t n = f->first; n <= f->last; ++n)
-        t[n - 1] = f->fns[n - f->first];
-    }
-    t[MESSAGE_EXCEPTION - 1] = &spawnException;
-    for (event_t n = 1; n <= kLastEvent; ++n)
-      VX_ASSERT(t[n - 1] != nullptr, "spawn[] hole at ", n);
-    return t;
-  }();
-  return table;
+std::unique_ptr<event> makeException(queue_t dest, uint32_t inresponse) {
+  return std::make_unique<exevent>(dest, inresponse, std::string());
 }
 
 }  // namespace
+
+struct Tables {
+  std::array<spawn_fn, kLastEvent> spawn{};
+  std::array<make_fn, kLastEvent> make{};
+};
+
+const Tables& tables() {
+  static const Tables t = [] {
+    Tables t;
+    for (const SpawnFamily* f :
+         {&kControlFamily, &kTsdbFamily, &kDbmsDataFamily, &kDbmsTqlFamily, &kWorkersFamily}) {
+      for (event_t n = f->first; n <= f->last; ++n) {
+        t.spawn[n - 1] = f->spawn[n - f->first];
+        t.make[n - 1] = f->make[n - f->first];
+      }
+    }
+    t.spawn[MESSAGE_EXCEPTION - 1] = &spawnException;
+    t.make[MESSAGE_EXCEPTION - 1] = &makeException;
+    for (event_t n = 1; n <= kLastEvent; ++n) {
+      VX_ASSERT(t.spawn[n - 1] != nullptr && t.make[n - 1] != nullptr, "spawn[] hole at ", n);
+    }
+    return t;
+  }();
+  return t;
+}
+
 }  // namespace detail
 
 spawn_fn spawnFunction(event_t n) {
   VX_ASSERT(n >= 1 && n <= kLastEvent, "spawnFunction: no event ", n);
-  return detail::spawnTable()[n - 1];
+  return detail::tables().spawn[n - 1];
+}
+
+std::unique_ptr<event> makeEvent(event_t n, queue_t dest, uint32_t inresponse) {
+  VX_ASSERT(n >= 1 && n <= kLastEvent, "makeEvent: no event ", n);
+  return detail::tables().make[n - 1](dest, inresponse);
 }
 
 protocol::ioprim& operator<<(protocol::ioprim& io, const event& ev) {
@@ -95,7 +114,7 @@ std::unique_ptr<event> readEvent(protocol::ioprim& io) {
   io.enterEvent();
   std::unique_ptr<event> ev;
   try {
-    ev = detail::spawnTable()[type - 1](io);
+    ev = detail::tables().spawn[type - 1](io);
   } catch (...) {
     io.leaveEvent();
     throw;

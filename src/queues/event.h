@@ -131,6 +131,10 @@ std::string eventName(event_t n);
 using spawn_fn = std::unique_ptr<event> (*)(protocol::ioprim&);
 spawn_fn spawnFunction(event_t n);
 
+// A new event N (1 to 203) with a default payload; 204 gives an exevent with an empty text.
+using make_fn = std::unique_ptr<event> (*)(queue_t dest, uint32_t inresponse);
+std::unique_ptr<event> makeEvent(event_t n, queue_t dest, uint32_t inresponse);
+
 // Nested events (the scheduler's) travel whole, header included.
 using event_ptr = clone_ptr<event>;
 

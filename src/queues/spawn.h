@@ -25,10 +25,16 @@ std::unique_ptr<event> spawnEvent(protocol::ioprim& io) {
   return ev;
 }
 
+template <event_t N, typename T>
+std::unique_ptr<event> makeDefault(queue_t dest, uint32_t inresponse) {
+  return std::make_unique<devent<N, T>>(dest, inresponse);
+}
+
 struct SpawnFamily {
   event_t first;
   event_t last;
-  const spawn_fn* fns;
+  const spawn_fn* spawn;
+  const make_fn* make;
 };
 
 extern const SpawnFamily kControlFamily;
@@ -42,11 +48,13 @@ extern const SpawnFamily kWorkersFamily;
 // Instantiates the classes of a family and publishes its factories as detail::k<Name>Family.
 #define VX_EVENT_INSTANCE(n, name, T) template class devent<n, T>;
 #define VX_EVENT_SPAWN(n, name, T) &detail::spawnEvent<n, T>,
-#define VX_DEFINE_EVENT_FAMILY(LIST, Name, first, last)                   \
-  LIST(VX_EVENT_INSTANCE)                                                 \
-  namespace detail {                                                      \
-  constexpr spawn_fn k##Name##Fns[] = {LIST(VX_EVENT_SPAWN)};             \
-  static_assert(std::size(k##Name##Fns) == (last) - (first) + 1,          \
-                "a family covers a contiguous range of numbers");         \
-  extern const SpawnFamily k##Name##Family = {first, last, k##Name##Fns}; \
+#define VX_EVENT_MAKE(n, name, T) &detail::makeDefault<n, T>,
+#define VX_DEFINE_EVENT_FAMILY(LIST, Name, first, last)                              \
+  LIST(VX_EVENT_INSTANCE)                                                            \
+  namespace detail {                                                                 \
+  constexpr spawn_fn k##Name##Spawn[] = {LIST(VX_EVENT_SPAWN)};                      \
+  constexpr make_fn k##Name##Make[] = {LIST(VX_EVENT_MAKE)};                         \
+  static_assert(std::size(k##Name##Spawn) == (last) - (first) + 1,                   \
+                "a family covers a contiguous range of numbers");                    \
+  extern const SpawnFamily k##Name##Family = {first, last, k##Name##Spawn, k##Name##Make}; \
   }
