@@ -81,7 +81,9 @@ uint32_t readCount(protocol::ioprim& io, size_t min_element_size) {
                               " elements exceeds the limit of " +
                               std::to_string(protocol::kMaxElements));
   }
-  io.requireInput(uint64_t{count} * min_element_size, "Container");
+  uint64_t bytes = uint64_t{count} * min_element_size;
+  io.requireInput(bytes, "Container of " + std::to_string(count) + " elements (" +
+                             std::to_string(bytes) + " bytes)");
   return count;
 }
 
@@ -91,7 +93,7 @@ size_t readLength(protocol::ioprim& io) {
     throw protocol::EBadInput("String of " + std::to_string(n) + " bytes exceeds the limit of " +
                               std::to_string(protocol::kMaxByteLength));
   }
-  io.requireInput(n, "String");
+  io.requireInput(n, "String of " + std::to_string(n) + " bytes");
   return static_cast<size_t>(n);
 }
 

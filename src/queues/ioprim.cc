@@ -105,10 +105,9 @@ void ioprim::endWrite() {
   io::waitReady(*out_);
 }
 
-void ioprim::requireInput(uint64_t bytes, const char* what) const {
+void ioprim::requireInput(uint64_t bytes, const std::string& what) const {
   if (input_left_ && bytes > *input_left_) {
-    throw EBadInput(std::string(what) + " of " + std::to_string(bytes) + " bytes exceeds the " +
-                    std::to_string(*input_left_) + " bytes left");
+    throw EBadInput(what + " exceeds the " + std::to_string(*input_left_) + " bytes left");
   }
 }
 

@@ -50,8 +50,8 @@ class ioprim {
   // and counts that could not fit are rejected before anything is allocated.
   void limitInput(uint64_t bytes) { input_left_ = bytes; }
   std::optional<uint64_t> inputLeft() const { return input_left_; }
-  // Throws unless `bytes` more bytes may still follow on the read side.
-  void requireInput(uint64_t bytes, const char* what) const;
+  // Throws "<what> exceeds the N bytes left" unless `bytes` more bytes may still follow.
+  void requireInput(uint64_t bytes, const std::string& what) const;
 
   // Nesting guards for recursive data; leave() must follow every successful enter().
   void enterEvent();

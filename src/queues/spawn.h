@@ -49,12 +49,12 @@ extern const SpawnFamily kWorkersFamily;
 #define VX_EVENT_INSTANCE(n, name, T) template class devent<n, T>;
 #define VX_EVENT_SPAWN(n, name, T) &detail::spawnEvent<n, T>,
 #define VX_EVENT_MAKE(n, name, T) &detail::makeDefault<n, T>,
-#define VX_DEFINE_EVENT_FAMILY(LIST, Name, first, last)                              \
-  LIST(VX_EVENT_INSTANCE)                                                            \
-  namespace detail {                                                                 \
-  constexpr spawn_fn k##Name##Spawn[] = {LIST(VX_EVENT_SPAWN)};                      \
-  constexpr make_fn k##Name##Make[] = {LIST(VX_EVENT_MAKE)};                         \
-  static_assert(std::size(k##Name##Spawn) == (last) - (first) + 1,                   \
-                "a family covers a contiguous range of numbers");                    \
+#define VX_DEFINE_EVENT_FAMILY(LIST, Name, first, last)                                    \
+  LIST(VX_EVENT_INSTANCE)                                                                  \
+  namespace detail {                                                                       \
+  constexpr spawn_fn k##Name##Spawn[] = {LIST(VX_EVENT_SPAWN)};                            \
+  constexpr make_fn k##Name##Make[] = {LIST(VX_EVENT_MAKE)};                               \
+  static_assert(std::size(k##Name##Spawn) == (last) - (first) + 1,                         \
+                "a family covers a contiguous range of numbers");                          \
   extern const SpawnFamily k##Name##Family = {first, last, k##Name##Spawn, k##Name##Make}; \
   }

@@ -43,7 +43,8 @@ TEST(Catalogue, DefaultEventsOfEveryNumberRoundTripAndNameThemselves) {
 
 TEST(Catalogue, AnExceptionWordMakesAnyNumberAnExceptionReply) {
   for (event_t n = 1; n <= kLastEvent; ++n) {
-    std::string bytes = vxtest::fromHex("00000000 05000000 0b000000 01000000 0200000000000000 6869");
+    std::string bytes =
+        vxtest::fromHex("00000000 05000000 0b000000 01000000 0200000000000000 6869");
     bytes[0] = static_cast<char>(n);
     std::unique_ptr<event> got = vxtest::decode(bytes, 2);
     ASSERT_TRUE(got->exception) << n;

@@ -49,15 +49,16 @@ std::vector<EventCase> eventCases() {
   v.push_back({"exception reply under the failed request's number",
                "06000000 02000000 09000000 01000000 0500000000000000 6f6f707321",
                [] { return std::make_unique<exevent>(QUEUE_DBMS, 9, "oops!"); }, false});
-  v.push_back({"exception word other than 1", "cc000000 02000000 09000000 07000000 0000000000000000",
+  v.push_back({"exception word other than 1",
+               "cc000000 02000000 09000000 07000000 0000000000000000",
                [] { return std::make_unique<exevent>(QUEUE_DBMS, 9, ""); }, false});
   v.push_back({"SYS_EXIT", "02000000 03000000 00000000 00000000 00000000 00000000 0000000000000000",
                [] { return make<SYS_EXIT>(QUEUE_RMCH, 0); }});
   v.push_back({"negative inresponse and unnamed queue",
                "0a000000 19000000 ffffffff 00000000 18000000",
                [] { return make<REQUEST_SPAWN_PROCESS>(queue_t(25), 0xffffffff, QUEUE_EXTRA); }});
-  for (event_t n : {GET_FIRST_ID, GRIDSYSTEMSHUTDOWN, RETURN_GRIDSYSTEMSHUTDOWN,
-                    ESXI_PROBE_RESULT, SUBSCRIBEEPSECCHANGE}) {
+  for (event_t n : {GET_FIRST_ID, GRIDSYSTEMSHUTDOWN, RETURN_GRIDSYSTEMSHUTDOWN, ESXI_PROBE_RESULT,
+                    SUBSCRIBEEPSECCHANGE}) {
     char hex[64];
     std::snprintf(hex, sizeof hex, "%02x000000 00000000 00000000 00000000", n);
     v.push_back({"empty structure", hex, [n] { return makeEvent(n, QUEUE_MAIN, 0); }});
@@ -65,9 +66,10 @@ std::vector<EventCase> eventCases() {
   v.push_back({"bool words", "37000000 00000000 00000000 00000000 01000000 00000000", [] {
                  return make<RETURN_HOST_CONFIGURED_STATE>(QUEUE_MAIN, 0, {true, false});
                }});
-  v.push_back({"bool word 2 reads as true",
-               "37000000 00000000 00000000 00000000 02000000 00000000",
-               [] { return make<RETURN_HOST_CONFIGURED_STATE>(QUEUE_MAIN, 0, {true, false}); },
+  v.push_back({"bool word 2 reads as true", "37000000 00000000 00000000 00000000 02000000 00000000",
+               [] {
+                 return make<RETURN_HOST_CONFIGURED_STATE>(QUEUE_MAIN, 0, {true, false});
+               },
                false});
   v.push_back({"16-bit field", "9e000000 00000000 00000000 00000000 ffff0000",
                [] { return make<RPC_HANDLERREGISTER>(QUEUE_MAIN, 0, {0xffff}); }});
@@ -75,13 +77,18 @@ std::vector<EventCase> eventCases() {
                [] { return make<GET_METRIC>(QUEUE_MAIN, 0); }});
   v.push_back({"negative count reads as empty; the next field follows the count",
                "b9000000 00000000 00000000 00000000 ffffffff 07000000",
-               [] { return make<SNMP_PROBE_RESULT>(QUEUE_MAIN, 0, {{}, 7}); }, false});
+               [] {
+                 return make<SNMP_PROBE_RESULT>(QUEUE_MAIN, 0, {{}, 7});
+               },
+               false});
   v.push_back({"list and set order",
-               "03000000 00000000 00000000 00000000 03000000 02000000 05000000 07000000",
-               [] { return make<INIT_OK>(QUEUE_MAIN, 0, {{QUEUE_ALRM, QUEUE_DBMS, QUEUE_SNMP}}); }});
+               "03000000 00000000 00000000 00000000 03000000 02000000 05000000 07000000", [] {
+                 return make<INIT_OK>(QUEUE_MAIN, 0, {{QUEUE_ALRM, QUEUE_DBMS, QUEUE_SNMP}});
+               }});
   v.push_back({"id with 3 components",
-               "38000000 00000000 00000000 00000000 03000000 01000000 02000000 03000000",
-               [] { return make<GET_HOST_CONFIGURED_STATE>(QUEUE_MAIN, 0, tql::id_t{1, 2, 3}); }});
+               "38000000 00000000 00000000 00000000 03000000 01000000 02000000 03000000", [] {
+                 return make<GET_HOST_CONFIGURED_STATE>(QUEUE_MAIN, 0, tql::id_t{1, 2, 3});
+               }});
   v.push_back({"absent and present intervals",
                "21000000 00000000 00000000 00000000 02000000 04000000"
                " 00000000"
@@ -116,14 +123,16 @@ std::vector<EventCase> eventCases() {
   v.push_back({"same layout, different numbers",
                "55000000 02000000 00000000 00000000 01000000 09000000"
                " 0100000000000000 0200000000000000",
-               [] { return make<RETURN_TQL_SELECT_DELETE_PATCH>(QUEUE_DBMS, 0, {{9}, {1, 2}}); }});
-  v.push_back({"big numbers padded to 4 bytes",
-               "8d000000 00000000 00000000 00000000 0400000000000000 02010000"
-               " 0500000000000000 0504030201",
                [] {
-                 return make<SHAREDKEYREPLY>(QUEUE_MAIN, 0,
-                                             {BigNumber(0x0102), BigNumber(0x0102030405)});
+                 return make<RETURN_TQL_SELECT_DELETE_PATCH>(QUEUE_DBMS, 0, {{9}, {1, 2}});
                }});
+  v.push_back(
+      {"big numbers padded to 4 bytes",
+       "8d000000 00000000 00000000 00000000 0400000000000000 02010000"
+       " 0500000000000000 0504030201",
+       [] {
+         return make<SHAREDKEYREPLY>(QUEUE_MAIN, 0, {BigNumber(0x0102), BigNumber(0x0102030405)});
+       }});
   return v;
 }
 
@@ -133,7 +142,8 @@ TEST(GoldenEvents, WriterProducesTheBytesAndEveryAreaSizeReadsThemBack) {
     std::string bytes = fromHex(c.hex);
     std::unique_ptr<event> expected = c.build();
     if (c.canonical) {
-      for (size_t area : kWriteAreas) EXPECT_EQ(toHex(vxtest::encode(*expected, area)), toHex(bytes));
+      for (size_t area : kWriteAreas)
+        EXPECT_EQ(toHex(vxtest::encode(*expected, area)), toHex(bytes));
     }
     for (size_t area : kReadAreas) {
       SCOPED_TRACE("read area " + std::to_string(area));
@@ -144,7 +154,8 @@ TEST(GoldenEvents, WriterProducesTheBytesAndEveryAreaSizeReadsThemBack) {
 }
 
 TEST(GoldenEvents, ExceptionRepliesReadAsNumber204) {
-  auto got = vxtest::decode(fromHex("06000000 02000000 09000000 01000000 0500000000000000 6f6f707321"));
+  auto got =
+      vxtest::decode(fromHex("06000000 02000000 09000000 01000000 0500000000000000 6f6f707321"));
   EXPECT_EQ(got->type, MESSAGE_EXCEPTION);
   EXPECT_TRUE(got->exception);
   EXPECT_EQ(got->data, nullptr);
@@ -204,8 +215,8 @@ std::vector<CodecCase> codecCases() {
   v.push_back(codecCase("float", 0.5f, "0000003f"));
   v.push_back(codecCase("queue", QUEUE_TSDB, "14000000"));
   v.push_back(codecCase("time value", TimeValue(-1, 500000), "ffffffff 20a10700"));
-  v.push_back(codecCase("object version", tql::version_t{1, 2},
-                        "0100000000000000 0200000000000000"));
+  v.push_back(
+      codecCase("object version", tql::version_t{1, 2}, "0100000000000000 0200000000000000"));
   v.push_back(codecCase("empty string", std::string(), "0000000000000000"));
   v.push_back(codecCase("string", std::string("ab\0c", 4), "0400000000000000 61620063"));
   v.push_back(codecCase("byte vector", Bytes{0xde, 0xad}, "0200000000000000 dead"));
@@ -222,8 +233,9 @@ std::vector<CodecCase> codecCases() {
   v.push_back(codecCase("string list property", prop<8>({"a"}),
                         P("08000000", "01000000 0100000000000000 61")));
   v.push_back(codecCase("object set property", prop<9>({object_ref_t{{1}, {}, {2}, 4}}),
-                        P("09000000", "01000000 01000000 01000000 00000000 01000000 02000000 "
-                                      "04000000")));
+                        P("09000000",
+                          "01000000 01000000 01000000 00000000 01000000 02000000 "
+                          "04000000")));
   v.push_back(codecCase("object property", prop<10>(object_ref_t{{1, 2}, {}, {}, 3}),
                         P("0a000000", "02000000 01000000 02000000 00000000 00000000 03000000")));
   v.push_back(codecCase("version property", prop<11>({1, 2}),
@@ -240,7 +252,8 @@ std::vector<CodecCase> codecCases() {
   v.push_back(codecCase("int property", prop<19>(-2), P("13000000", "feffffff")));
   v.push_back(codecCase("uint property", prop<20>(7), P("14000000", "07000000")));
   v.push_back(codecCase("boolean property", prop<21>(true), P("15000000", "01000000")));
-  v.push_back(codecCase("blob property", prop<22>({0xde, 0xad}), P("16000000", "0200000000000000 dead")));
+  v.push_back(
+      codecCase("blob property", prop<22>({0xde, 0xad}), P("16000000", "0200000000000000 dead")));
   v.push_back(codecCase("lob property", prop<23>({}), P("17000000", "0000000000000000")));
   v.push_back(codecCase("oid property", prop<24>({1, 3, 6}),
                         P("18000000", "03000000 01000000 03000000 06000000")));
@@ -257,8 +270,10 @@ TEST(GoldenCodecs, EveryFieldKindWritesItsBytesAndReadsThemBackAtEveryAreaSize) 
   for (const CodecCase& c : codecCases()) {
     SCOPED_TRACE(c.name);
     std::string bytes = fromHex(c.hex);
-    for (size_t area : kWriteAreas) EXPECT_EQ(toHex(c.encode(area)), toHex(bytes));
-    for (size_t area : kReadAreas) EXPECT_TRUE(c.decodesBack(bytes, area)) << "area " << area;
+    for (size_t area : kWriteAreas)
+      EXPECT_EQ(toHex(c.encode(area)), toHex(bytes));
+    for (size_t area : kReadAreas)
+      EXPECT_TRUE(c.decodesBack(bytes, area)) << "area " << area;
   }
 }
 

@@ -6,7 +6,7 @@ namespace {
 template <queues::event_t N>
 std::unique_ptr<queues::event> randomOf(Rng& r, int depth) {
   auto e = std::make_unique<queues::ev<N>>(static_cast<queues::queue_t>(r.below(26)),
-                                          static_cast<uint32_t>(r.bits()));
+                                           static_cast<uint32_t>(r.bits()));
   fill(e->payload, r, depth);
   return e;
 }

@@ -25,7 +25,7 @@ void fill(T& v, Rng& r, int depth) {
 }
 
 template <typename T>
-  requires std::is_integral_v<T>
+requires std::is_integral_v<T>
 struct Filler<T> {
   static void fill(T& v, Rng& r, int) {
     if constexpr (std::is_same_v<T, bool>) {
@@ -37,24 +37,23 @@ struct Filler<T> {
 };
 
 template <typename T>
-  requires std::is_enum_v<T>
+requires std::is_enum_v<T>
 struct Filler<T> {
   static void fill(T& v, Rng& r, int) { v = static_cast<T>(static_cast<int>(r.below(30)) - 1); }
 };
 
 // Finite values only: NaN never compares equal to itself.
 template <typename T>
-  requires std::is_floating_point_v<T>
+requires std::is_floating_point_v<T>
 struct Filler<T> {
-  static void fill(T& v, Rng& r, int) {
-    v = static_cast<T>(static_cast<int32_t>(r.bits()) / 64.0);
-  }
+  static void fill(T& v, Rng& r, int) { v = static_cast<T>(static_cast<int32_t>(r.bits()) / 64.0); }
 };
 
 template <>
 struct Filler<TimeValue> {
   static void fill(TimeValue& v, Rng& r, int) {
-    v = TimeValue(static_cast<int32_t>(r.bits() % 2000000000), static_cast<int32_t>(r.below(1000000)));
+    v = TimeValue(static_cast<int32_t>(r.bits() % 2000000000),
+                  static_cast<int32_t>(r.below(1000000)));
   }
 };
 
@@ -62,7 +61,8 @@ template <>
 struct Filler<std::string> {
   static void fill(std::string& v, Rng& r, int) {
     v.resize(r.below(12));
-    for (char& c : v) c = static_cast<char>(r.bits());
+    for (char& c : v)
+      c = static_cast<char>(r.bits());
   }
 };
 
@@ -75,13 +75,16 @@ struct Filler<std::pair<A, B>> {
 };
 
 // Containers shrink with depth so recursive structures stay small.
-inline size_t containerSize(Rng& r, int depth) { return depth > 3 ? 0 : r.below(4); }
+inline size_t containerSize(Rng& r, int depth) {
+  return depth > 3 ? 0 : r.below(4);
+}
 
 template <typename T>
 struct Filler<std::vector<T>> {
   static void fill(std::vector<T>& v, Rng& r, int d) {
     v.resize(containerSize(r, d));
-    for (T& e : v) vxtest::fill(e, r, d + 1);
+    for (T& e : v)
+      vxtest::fill(e, r, d + 1);
   }
 };
 
@@ -111,7 +114,8 @@ template <>
 struct Filler<tql::id_t> {
   static void fill(tql::id_t& v, Rng& r, int) {
     v.resize(r.below(4));
-    for (size_t i = 0; i < v.size(); ++i) v[i] = static_cast<uint32_t>(r.bits());
+    for (size_t i = 0; i < v.size(); ++i)
+      v[i] = static_cast<uint32_t>(r.bits());
   }
 };
 
@@ -119,7 +123,8 @@ template <>
 struct Filler<BigNumber> {
   static void fill(BigNumber& v, Rng& r, int) {
     std::vector<uint8_t> b(r.below(40));
-    for (auto& x : b) x = static_cast<uint8_t>(r.bits());
+    for (auto& x : b)
+      x = static_cast<uint8_t>(r.bits());
     v = BigNumber::fromLittleEndian(b.data(), b.size());
   }
 };
@@ -149,15 +154,21 @@ tql::property_ptr randomProperty(Rng& r, int d) {
 template <>
 struct Filler<tql::property_ptr> {
   template <uint32_t... I>
-  static tql::property_ptr pick(uint32_t code, Rng& r, int d, std::integer_sequence<uint32_t, I...>) {
+  static tql::property_ptr pick(uint32_t code, Rng& r, int d,
+                                std::integer_sequence<uint32_t, I...>) {
     tql::property_ptr p;
-    ((code == I + tql::kFirstPropertyCode ? (p = randomProperty<I + tql::kFirstPropertyCode>(r, d), 0) : 0), ...);
+    ((code == I + tql::kFirstPropertyCode
+          ? (p = randomProperty<I + tql::kFirstPropertyCode>(r, d), 0)
+          : 0),
+     ...);
     return p;
   }
   static void fill(tql::property_ptr& v, Rng& r, int d) {
-    auto code = static_cast<uint32_t>(r.below(tql::kLastPropertyCode - tql::kFirstPropertyCode + 2));
+    auto code =
+        static_cast<uint32_t>(r.below(tql::kLastPropertyCode - tql::kFirstPropertyCode + 2));
     v = pick(code + tql::kFirstPropertyCode, r, d,
-             std::make_integer_sequence<uint32_t, tql::kLastPropertyCode - tql::kFirstPropertyCode + 1>());
+             std::make_integer_sequence<uint32_t,
+                                        tql::kLastPropertyCode - tql::kFirstPropertyCode + 1>());
   }
 };
 
@@ -171,10 +182,18 @@ struct Filler<tsdb::interval_ptr> {
   }
   static void fill(tsdb::interval_ptr& v, Rng& r, int d) {
     switch (r.below(4)) {
-      case 0: v = nullptr; break;
-      case 1: v = make<tsdb::data_interval_incident_t>(r, d); break;
-      case 2: v = make<tsdb::data_interval_continuous_t>(r, d); break;
-      default: v = make<tsdb::data_interval_enum_t>(r, d); break;
+      case 0:
+        v = nullptr;
+        break;
+      case 1:
+        v = make<tsdb::data_interval_incident_t>(r, d);
+        break;
+      case 2:
+        v = make<tsdb::data_interval_continuous_t>(r, d);
+        break;
+      default:
+        v = make<tsdb::data_interval_enum_t>(r, d);
+        break;
     }
   }
 };
