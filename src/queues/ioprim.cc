@@ -39,7 +39,7 @@ void ioprim::consumed(size_t n) {
   }
 }
 
-ioprim& ioprim::readField(size_t n, void* dst) {
+ioprim& ioprim::readAcross(size_t n, void* dst) {
   auto* out = static_cast<uint8_t*>(dst);
   while (n > 0) {
     if (rused_ == rsize_) nextReadArea();
@@ -87,14 +87,9 @@ ioprim& ioprim::writeField(size_t n, const void* src) {
   return *this;
 }
 
-ioprim& ioprim::writePrimitive(size_t n, const void* src) {
-  if (wsize_ - wused_ < n) {
-    nextWriteArea();
-    VX_ASSERT(wsize_ >= n, "New write area of size ", wsize_, " too small for primitive write");
-  }
-  std::memcpy(warea_ + wused_, src, n);
-  wused_ += n;
-  return *this;
+void ioprim::nextAreaFor(size_t n) {
+  nextWriteArea();
+  VX_ASSERT(wsize_ >= n, "New write area of size ", wsize_, " too small for primitive write");
 }
 
 void ioprim::endWrite() {

@@ -4,8 +4,10 @@
 // soon as they have been consumed.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -36,13 +38,27 @@ class ioprim {
   ioprim& operator=(const ioprim&) = delete;
 
   // Copies n bytes from the read side; a value may straddle read areas.
-  ioprim& readField(size_t n, void* dst);
+  ioprim& readField(size_t n, void* dst) {
+    // Fast path: the bytes lie inside the current area and do not finish it.
+    if (n < rsize_ - rused_) {
+      std::memcpy(dst, rarea_ + rused_, n);
+      rused_ += n;
+      if (input_left_) *input_left_ -= std::min<uint64_t>(*input_left_, n);
+      return *this;
+    }
+    return readAcross(n, dst);
+  }
   // Appends n bytes from the read side to out, growing it only as the bytes arrive.
   ioprim& readAppend(size_t n, std::string& out);
   // Copies n bytes to the write side, split across write areas as needed.
   ioprim& writeField(size_t n, const void* src);
   // Writes a fixed-size value (4 or 8 bytes) that never straddles two write areas.
-  ioprim& writePrimitive(size_t n, const void* src);
+  ioprim& writePrimitive(size_t n, const void* src) {
+    if (wsize_ - wused_ < n) nextAreaFor(n);
+    std::memcpy(warea_ + wused_, src, n);
+    wused_ += n;
+    return *this;
+  }
   // Commits the bytes pending in the current write area and waits for the stream.
   void endWrite();
 
@@ -74,6 +90,8 @@ class ioprim {
   size_t writePending() const { return wused_; }
 
  private:
+  ioprim& readAcross(size_t n, void* dst);
+  void nextAreaFor(size_t n);
   void nextReadArea();
   void consumed(size_t n);
   void nextWriteArea();

@@ -25,7 +25,7 @@ void MemoryIStream::readCommit(size_t n) {
 }
 
 size_t MemoryOStream::writeBegin(uint8_t*& p) {
-  buf_.assign(area_, 0);
+  if (buf_.size() != area_) buf_.assign(area_, 0);
   offered_ = area_;
   p = buf_.data();
   return area_;
