@@ -324,12 +324,11 @@ struct Codec<T> {
     });
   }
   static void read(protocol::ioprim& io, T& v) {
-    io.enterStruct();
+    protocol::ioprim::StructLevel level(io);
     forEachField<T>([&](const auto& fd) {
       using M = typename std::decay_t<decltype(fd)>::Type;
       Codec<M>::read(io, fd.get(v));
     });
-    io.leaveStruct();
     if constexpr (SelfChecking<T>) {
       if (!v.valid()) {
         throw protocol::EBadInput(std::string("Trying to input invalid ") + T::kCheckedName + " (" +

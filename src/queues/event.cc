@@ -111,15 +111,11 @@ std::unique_ptr<event> readEvent(protocol::ioprim& io) {
                     std::to_string(last.type) + " dest " +
                     std::to_string(static_cast<int32_t>(last.dest)));
   }
-  io.enterEvent();
   std::unique_ptr<event> ev;
-  try {
+  {
+    protocol::ioprim::EventLevel level(io);
     ev = detail::tables().spawn[type - 1](io);
-  } catch (...) {
-    io.leaveEvent();
-    throw;
   }
-  io.leaveEvent();
   VX_ASSERT(ev->exception || ev->type == type, "spawn[] hash failure!");
   io.setLastRead(type, static_cast<uint32_t>(ev->dest));
   return ev;

@@ -106,18 +106,18 @@ void ioprim::requireInput(uint64_t bytes, const std::string& what) const {
   }
 }
 
-void ioprim::enterEvent() {
-  if (event_depth_ >= kMaxEventDepth) {
+ioprim::EventLevel::EventLevel(ioprim& io) : io_(io) {
+  if (io_.event_depth_ >= kMaxEventDepth) {
     throw EBadInput("Events nested deeper than " + std::to_string(kMaxEventDepth) + " levels");
   }
-  ++event_depth_;
+  ++io_.event_depth_;
 }
 
-void ioprim::enterStruct() {
-  if (struct_depth_ >= kMaxStructDepth) {
+ioprim::StructLevel::StructLevel(ioprim& io) : io_(io) {
+  if (io_.struct_depth_ >= kMaxStructDepth) {
     throw EBadInput("Structures nested deeper than " + std::to_string(kMaxStructDepth) + " levels");
   }
-  ++struct_depth_;
+  ++io_.struct_depth_;
 }
 
 }  // namespace protocol

@@ -69,11 +69,28 @@ class ioprim {
   // Throws "<what> exceeds the N bytes left" unless `bytes` more bytes may still follow.
   void requireInput(uint64_t bytes, const std::string& what) const;
 
-  // Nesting guards for recursive data; leave() must follow every successful enter().
-  void enterEvent();
-  void leaveEvent() { --event_depth_; }
-  void enterStruct();
-  void leaveStruct() { --struct_depth_; }
+  // Nesting guards for recursive data: each level holds one for as long as it reads, so the
+  // depth is right again after an exception.
+  class EventLevel {
+   public:
+    explicit EventLevel(ioprim& io);
+    ~EventLevel() { --io_.event_depth_; }
+    EventLevel(const EventLevel&) = delete;
+    EventLevel& operator=(const EventLevel&) = delete;
+
+   private:
+    ioprim& io_;
+  };
+  class StructLevel {
+   public:
+    explicit StructLevel(ioprim& io);
+    ~StructLevel() { --io_.struct_depth_; }
+    StructLevel(const StructLevel&) = delete;
+    StructLevel& operator=(const StructLevel&) = delete;
+
+   private:
+    ioprim& io_;
+  };
 
   // The type and destination of the last event read through this ioprim (0, 0 before one).
   struct LastRead {

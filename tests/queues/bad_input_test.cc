@@ -104,6 +104,24 @@ TEST(BadInput, AfterAnErrorTheBytesConsumedStayConsumed) {
   EXPECT_EQ(next->type, 6u);
 }
 
+TEST(BadInput, ErrorsInsideStructuresLeaveNoNestingBehind) {
+  // An invalid statistic fails two structures deep; many such failures on one ioprim must
+  // not add up to the nesting bound.
+  std::string bad = fromHex(
+      "30000000 00000000 00000000 00000000 00000000"
+      " 0000000000000000 0100000000000000 0000000000000000 00000000");
+  std::string bytes;
+  for (int i = 0; i < protocol::kMaxStructDepth + 1; ++i)
+    bytes += bad;
+  bytes += vxtest::encode(ev<DATA_SNMPCHECK_CONTINUOUS>(QUEUE_DBMS, 0, {}));
+  protocol::MemoryIStream in(bytes, 5);
+  protocol::ioprim prim(&in);
+  for (int i = 0; i < protocol::kMaxStructDepth + 1; ++i) {
+    EXPECT_THROW(readEvent(prim), protocol::EBadInput);
+  }
+  EXPECT_EQ(readEvent(prim)->type, DATA_SNMPCHECK_CONTINUOUS);
+}
+
 TEST(BadInput, SchedulerEventsNestNoDeeperThanTheBound) {
   auto build = [](int depth) {
     std::unique_ptr<event> e = std::make_unique<ev<DAEMONIZE_SYSTEM>>(QUEUE_MAIN, 0, 1);
