@@ -22,6 +22,14 @@ struct Tql_Detail {
 };
 using Tql_Details = std::vector<Tql_Detail>;
 
+// The reply of the requests that answer with a status only; only the event number tells the
+// replies apart.
+struct Status_Reply {
+  uint32_t status = 0;
+  Tql_Details details;
+  VX_FIELDS(Status_Reply, status, details)
+};
+
 // Where an object came from: the station, the mount point and the build that made it.
 struct Origin {
   id_t station;

@@ -139,11 +139,7 @@ struct Tql_Delete_Data {
   VX_FIELDS(Tql_Delete_Data, id, version, user_id, clear_master_id)
 };
 
-struct Return_Tql_Delete_Data {
-  uint32_t status = 0;
-  Tql_Details details;
-  VX_FIELDS(Return_Tql_Delete_Data, status, details)
-};
+using Return_Tql_Delete_Data = Status_Reply;
 
 struct Tql_Simple_Subscribe_Data {
   id_t root;

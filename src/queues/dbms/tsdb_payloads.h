@@ -40,11 +40,7 @@ struct TSDB_Put_Data_Data {
   VX_FIELDS(TSDB_Put_Data_Data, id, index_property, data_type, data)
 };
 
-struct Return_TSDB_Put_Data_Data {
-  uint32_t status = 0;
-  Tql_Details details;
-  VX_FIELDS(Return_TSDB_Put_Data_Data, status, details)
-};
+using Return_TSDB_Put_Data_Data = Status_Reply;
 
 struct TSDB_Merge_Data_Data {
   uint32_t tsdb_index = 0;
@@ -53,11 +49,7 @@ struct TSDB_Merge_Data_Data {
   VX_FIELDS(TSDB_Merge_Data_Data, tsdb_index, data_type, data)
 };
 
-struct Return_TSDB_Merge_Data_Data {
-  uint32_t status = 0;
-  Tql_Details details;
-  VX_FIELDS(Return_TSDB_Merge_Data_Data, status, details)
-};
+using Return_TSDB_Merge_Data_Data = Status_Reply;
 
 struct TSDB_Get_Latest_Data_Record_Data {
   id_t id;
@@ -83,11 +75,7 @@ struct TSDB_Append_Data_Record_Data {
   VX_FIELDS(TSDB_Append_Data_Record_Data, id, index_property, data_type, data, new_state)
 };
 
-struct Return_TSDB_Append_Data_Record_Data {
-  uint32_t status = 0;
-  Tql_Details details;
-  VX_FIELDS(Return_TSDB_Append_Data_Record_Data, status, details)
-};
+using Return_TSDB_Append_Data_Record_Data = Status_Reply;
 
 struct TSDB_Append_Data_Data {
   id_t id;
@@ -99,11 +87,7 @@ struct TSDB_Append_Data_Data {
   VX_FIELDS(TSDB_Append_Data_Data, id, index_property, data_type, data, new_state, encoded_result)
 };
 
-struct Return_TSDB_Append_Data_Data {
-  uint32_t status = 0;
-  Tql_Details details;
-  VX_FIELDS(Return_TSDB_Append_Data_Data, status, details)
-};
+using Return_TSDB_Append_Data_Data = Status_Reply;
 
 struct TSDB_Truncate_Old_Data_Data {
   id_t id;
@@ -112,10 +96,6 @@ struct TSDB_Truncate_Old_Data_Data {
   VX_FIELDS(TSDB_Truncate_Old_Data_Data, id, index_property, time)
 };
 
-struct Return_TSDB_Truncate_Old_Data_Data {
-  uint32_t status = 0;
-  Tql_Details details;
-  VX_FIELDS(Return_TSDB_Truncate_Old_Data_Data, status, details)
-};
+using Return_TSDB_Truncate_Old_Data_Data = Status_Reply;
 
 }  // namespace dbms
