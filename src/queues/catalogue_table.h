@@ -1,4 +1,4 @@
-// The event catalogue, declared once: X(number, NAME, payload type) per event, in five
+// The event catalogue, declared once: X(number, NAME, payload type) per event, in seven
 // contiguous families so that each family's codecs can be compiled in a translation unit of
 // its own. Includers define X for what they need (names, numbers, payload types, factories);
 // the payload types are only named here, so this header needs no includes.
@@ -91,25 +91,27 @@
   X(80, GET_TQL_REPARENTABLE_CLASSES, int32_t)                                 \
   X(81, RETURN_TQL_REPARENTABLE_CLASSES, std::set<uint32_t>)
 
-#define VX_EVENTS_DBMS_TQL(X)                                                               \
-  X(82, TQL_SELECT, dbms::Tql_Select_Data)                                                  \
-  X(83, RETURN_TQL_SELECT, dbms::Return_Tql_Select_Data)                                    \
-  X(84, RETURN_TQL_SELECT_PATCH, dbms::Return_Tql_Select_Patch_Data)                        \
-  X(85, RETURN_TQL_SELECT_DELETE_PATCH, dbms::Return_Tql_Select_Delete_Patch_Data)          \
-  X(86, TQL_CREATE, dbms::Tql_Create_Data)                                                  \
-  X(87, RETURN_TQL_CREATE, dbms::Return_Tql_Create_Data)                                    \
-  X(88, TQL_UPDATE, dbms::Tql_Update_Data)                                                  \
-  X(89, RETURN_TQL_UPDATE, dbms::Return_Tql_Update_Data)                                    \
-  X(90, TQL_DELETE, dbms::Tql_Delete_Data)                                                  \
-  X(91, RETURN_TQL_DELETE, dbms::Return_Tql_Delete_Data)                                    \
-  X(92, TQL_SIMPLE_SUBSCRIBE, dbms::Tql_Simple_Subscribe_Data)                              \
-  X(93, RETURN_TQL_SIMPLE_SUBSCRIBE, dbms::Return_Tql_Simple_Subscribe_Data)                \
-  X(94, NODECLASS_TRANSLATE, dbms::NodeClass_Translate_Data)                                \
-  X(95, RETURN_NODECLASS_TRANSLATE, dbms::Return_NodeClass_Translate_Data)                  \
-  X(96, USER_ACKNOWLEDGE_ALERT, dbms::User_Acknowledge_Alert_Data)                          \
-  X(97, USER_RESET_SCORE, dbms::User_Reset_Score_Data)                                      \
-  X(98, TSDB_GET_DATA, dbms::TSDB_Get_Data_Data)                                            \
-  X(99, RETURN_TSDB_GET_DATA, dbms::Return_TSDB_Get_Data_Data)                              \
+#define VX_EVENTS_DBMS_TQL(X)                                                      \
+  X(82, TQL_SELECT, dbms::Tql_Select_Data)                                         \
+  X(83, RETURN_TQL_SELECT, dbms::Return_Tql_Select_Data)                           \
+  X(84, RETURN_TQL_SELECT_PATCH, dbms::Return_Tql_Select_Patch_Data)               \
+  X(85, RETURN_TQL_SELECT_DELETE_PATCH, dbms::Return_Tql_Select_Delete_Patch_Data) \
+  X(86, TQL_CREATE, dbms::Tql_Create_Data)                                         \
+  X(87, RETURN_TQL_CREATE, dbms::Return_Tql_Create_Data)                           \
+  X(88, TQL_UPDATE, dbms::Tql_Update_Data)                                         \
+  X(89, RETURN_TQL_UPDATE, dbms::Return_Tql_Update_Data)                           \
+  X(90, TQL_DELETE, dbms::Tql_Delete_Data)                                         \
+  X(91, RETURN_TQL_DELETE, dbms::Return_Tql_Delete_Data)                           \
+  X(92, TQL_SIMPLE_SUBSCRIBE, dbms::Tql_Simple_Subscribe_Data)                     \
+  X(93, RETURN_TQL_SIMPLE_SUBSCRIBE, dbms::Return_Tql_Simple_Subscribe_Data)       \
+  X(94, NODECLASS_TRANSLATE, dbms::NodeClass_Translate_Data)                       \
+  X(95, RETURN_NODECLASS_TRANSLATE, dbms::Return_NodeClass_Translate_Data)         \
+  X(96, USER_ACKNOWLEDGE_ALERT, dbms::User_Acknowledge_Alert_Data)                 \
+  X(97, USER_RESET_SCORE, dbms::User_Reset_Score_Data)                             \
+  X(98, TSDB_GET_DATA, dbms::TSDB_Get_Data_Data)                                   \
+  X(99, RETURN_TSDB_GET_DATA, dbms::Return_TSDB_Get_Data_Data)
+
+#define VX_EVENTS_DBMS_SYNC(X)                                                              \
   X(100, TSDB_PUT_DATA, dbms::TSDB_Put_Data_Data)                                           \
   X(101, RETURN_TSDB_PUT_DATA, dbms::Return_TSDB_Put_Data_Data)                             \
   X(102, TSDB_MERGE_DATA, dbms::TSDB_Merge_Data_Data)                                       \
@@ -142,40 +144,42 @@
   X(129, RETIRE_DELETED, dbms::Retire_Deleted_Data)                                         \
   X(130, ADD_CANDIDATE_NODE, dbms::Add_Candidate_Node_Data)
 
-#define VX_EVENTS_WORKERS(X)                                                      \
-  X(131, SCHEDULE_EVENT_ABSOLUTE, scheduler::Schedule_Event_Absolute_Data)        \
-  X(132, SCHEDULE_EVENT_RELATIVE, scheduler::Schedule_Event_Relative_Data)        \
-  X(133, REMOTE_CHECK, remcheck::Remote_Check_Data)                               \
-  X(134, CHECK_TIMEOUT, remcheck::Check_Timeout_Data)                             \
-  X(135, ICMP_REQUEST, remcheck::Icmp_Request_Data)                               \
-  X(136, ICMP_ECHO_REPLY, remcheck::Icmp_Echo_Reply_Data)                         \
-  X(137, CHECK_REQUEST, remcheck::remcheck_conf)                                  \
-  X(138, CHECK_RESULT, services::remcheck_stat)                                   \
-  X(139, SOCKETIO_TIDY_CACHES, int32_t)                                           \
-  X(140, REQSHAREDKEYGEN, socketio::ReqSharedKeyGen_Data)                         \
-  X(141, SHAREDKEYREPLY, socketio::SharedKeyReply_Data)                           \
-  X(142, REQFINALKEYGEN, socketio::ReqFinalKeyGen_Data)                           \
-  X(143, FINALKEYREPLY, socketio::FinalKeyReply_Data)                             \
-  X(144, GRIDLINKINITIATE, socketio::GridLinkInitiate_Data)                       \
-  X(145, GRIDLINKSTATUSCHANGE, socketio::GridLinkStatusChange_Data)               \
-  X(146, GRIDLINKSHUTDOWN, socketio::GridLinkShutdown_Data)                       \
-  X(147, GRIDLINKKEEPALIVE, socketio::GridLinkKeepAlive_Data)                     \
-  X(148, GRIDLINKACTIVITY, socketio::GridLinkActivity_Data)                       \
-  X(149, GRIDSYSTEMSHUTDOWN, socketio::GridSystemShutdown_Data)                   \
-  X(150, RETURN_GRIDSYSTEMSHUTDOWN, socketio::Return_GridSystemShutdown_Data)     \
-  X(151, ROUTINGTABLEADD_NHL, socketio::RoutingTableAdd_NHL_Data)                 \
-  X(152, ROUTINGTABLEREMOVE_NHL, socketio::RoutingTableRemove_NHL_Data)           \
-  X(153, ROUTINGTABLEADD_CM, socketio::RoutingTableAdd_CM_Data)                   \
-  X(154, ROUTINGTABLEREMOVE_CM, socketio::RoutingTableRemove_CM_Data)             \
-  X(155, RPC_CLIENTCALLREQUEST, socketio::RPC_ClientCallRequest_Data)             \
-  X(156, RPC_CLIENTCALLREPLY, socketio::RPC_ClientCallReply_Data)                 \
-  X(157, RPC_CLIENTCALLERROR, socketio::RPC_ClientCallError_Data)                 \
-  X(158, RPC_HANDLERREGISTER, socketio::RPC_HandlerRegister_Data)                 \
-  X(159, RPC_HANDLERUNREGISTER, socketio::RPC_HandlerUnregister_Data)             \
-  X(160, RPC_PROCEDURECALL, socketio::RPC_ProcedureCall_Data)                     \
-  X(161, RPC_PROCEDURECALLREPLY, socketio::RPC_ProcedureCallReply_Data)           \
-  X(162, RPC_PROCEDURECALLFAILED, socketio::RPC_ProcedureCallFailed_Data)         \
-  X(163, RPC_MESSAGEFORWARD, socketio::RPC_MessageForward_Data)                   \
+#define VX_EVENTS_WORKERS_LINKS(X)                                            \
+  X(131, SCHEDULE_EVENT_ABSOLUTE, scheduler::Schedule_Event_Absolute_Data)    \
+  X(132, SCHEDULE_EVENT_RELATIVE, scheduler::Schedule_Event_Relative_Data)    \
+  X(133, REMOTE_CHECK, remcheck::Remote_Check_Data)                           \
+  X(134, CHECK_TIMEOUT, remcheck::Check_Timeout_Data)                         \
+  X(135, ICMP_REQUEST, remcheck::Icmp_Request_Data)                           \
+  X(136, ICMP_ECHO_REPLY, remcheck::Icmp_Echo_Reply_Data)                     \
+  X(137, CHECK_REQUEST, remcheck::remcheck_conf)                              \
+  X(138, CHECK_RESULT, services::remcheck_stat)                               \
+  X(139, SOCKETIO_TIDY_CACHES, int32_t)                                       \
+  X(140, REQSHAREDKEYGEN, socketio::ReqSharedKeyGen_Data)                     \
+  X(141, SHAREDKEYREPLY, socketio::SharedKeyReply_Data)                       \
+  X(142, REQFINALKEYGEN, socketio::ReqFinalKeyGen_Data)                       \
+  X(143, FINALKEYREPLY, socketio::FinalKeyReply_Data)                         \
+  X(144, GRIDLINKINITIATE, socketio::GridLinkInitiate_Data)                   \
+  X(145, GRIDLINKSTATUSCHANGE, socketio::GridLinkStatusChange_Data)           \
+  X(146, GRIDLINKSHUTDOWN, socketio::GridLinkShutdown_Data)                   \
+  X(147, GRIDLINKKEEPALIVE, socketio::GridLinkKeepAlive_Data)                 \
+  X(148, GRIDLINKACTIVITY, socketio::GridLinkActivity_Data)                   \
+  X(149, GRIDSYSTEMSHUTDOWN, socketio::GridSystemShutdown_Data)               \
+  X(150, RETURN_GRIDSYSTEMSHUTDOWN, socketio::Return_GridSystemShutdown_Data) \
+  X(151, ROUTINGTABLEADD_NHL, socketio::RoutingTableAdd_NHL_Data)             \
+  X(152, ROUTINGTABLEREMOVE_NHL, socketio::RoutingTableRemove_NHL_Data)       \
+  X(153, ROUTINGTABLEADD_CM, socketio::RoutingTableAdd_CM_Data)               \
+  X(154, ROUTINGTABLEREMOVE_CM, socketio::RoutingTableRemove_CM_Data)         \
+  X(155, RPC_CLIENTCALLREQUEST, socketio::RPC_ClientCallRequest_Data)         \
+  X(156, RPC_CLIENTCALLREPLY, socketio::RPC_ClientCallReply_Data)             \
+  X(157, RPC_CLIENTCALLERROR, socketio::RPC_ClientCallError_Data)             \
+  X(158, RPC_HANDLERREGISTER, socketio::RPC_HandlerRegister_Data)             \
+  X(159, RPC_HANDLERUNREGISTER, socketio::RPC_HandlerUnregister_Data)         \
+  X(160, RPC_PROCEDURECALL, socketio::RPC_ProcedureCall_Data)                 \
+  X(161, RPC_PROCEDURECALLREPLY, socketio::RPC_ProcedureCallReply_Data)       \
+  X(162, RPC_PROCEDURECALLFAILED, socketio::RPC_ProcedureCallFailed_Data)     \
+  X(163, RPC_MESSAGEFORWARD, socketio::RPC_MessageForward_Data)
+
+#define VX_EVENTS_WORKERS_NOTIFY(X)                                               \
   X(164, NOTIFY_TEST_PATH, tql::id_t)                                             \
   X(165, NOTIFY_UNEXPECTED_DOWNTIME, tql::id_t)                                   \
   X(166, FORECAST_WARNING, alert::Forecast_Warning_Data)                          \
@@ -221,4 +225,6 @@
   VX_EVENTS_TSDB(X)           \
   VX_EVENTS_DBMS_DATA(X)      \
   VX_EVENTS_DBMS_TQL(X)       \
-  VX_EVENTS_WORKERS(X)
+  VX_EVENTS_DBMS_SYNC(X)      \
+  VX_EVENTS_WORKERS_LINKS(X)  \
+  VX_EVENTS_WORKERS_NOTIFY(X)

@@ -64,8 +64,8 @@ struct Tables {
 const Tables& tables() {
   static const Tables t = [] {
     Tables t;
-    for (const SpawnFamily* f :
-         {&kControlFamily, &kTsdbFamily, &kDbmsDataFamily, &kDbmsTqlFamily, &kWorkersFamily}) {
+    for (const SpawnFamily* f : {&kControlFamily, &kTsdbFamily, &kDbmsDataFamily, &kDbmsTqlFamily,
+                                 &kDbmsSyncFamily, &kLinksFamily, &kNotifyFamily}) {
       for (event_t n = f->first; n <= f->last; ++n) {
         t.spawn[n - 1] = f->spawn[n - f->first];
         t.make[n - 1] = f->make[n - f->first];

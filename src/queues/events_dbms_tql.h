@@ -9,5 +9,6 @@
 namespace queues {
 
 VX_EVENTS_DBMS_TQL(VX_EVENT_PAYLOAD)
+VX_EVENTS_DBMS_SYNC(VX_EVENT_PAYLOAD)
 
 }  // namespace queues

@@ -41,7 +41,9 @@ extern const SpawnFamily kControlFamily;
 extern const SpawnFamily kTsdbFamily;
 extern const SpawnFamily kDbmsDataFamily;
 extern const SpawnFamily kDbmsTqlFamily;
-extern const SpawnFamily kWorkersFamily;
+extern const SpawnFamily kDbmsSyncFamily;
+extern const SpawnFamily kLinksFamily;
+extern const SpawnFamily kNotifyFamily;
 
 }  // namespace queues::detail
 
