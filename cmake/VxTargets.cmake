@@ -9,6 +9,10 @@ function(vx_apply_options target)
                                             -fno-sanitize-recover=undefined)
     target_link_options(${target} PUBLIC -fsanitize=address,undefined)
   endif()
+  if(VX_FUZZ)
+    # Coverage feedback from inside every library, not only from the fuzz entry points.
+    target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link)
+  endif()
 endfunction()
 
 # vx_library(<name> SOURCES ... [DEPS ...])

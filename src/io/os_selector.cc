@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cmath>
 
 #include "error/assert.h"
 #include "error/exception.h"
@@ -100,6 +99,14 @@ void OsSelector::setReady(Selectable& s) {
   os_avail_.push_back(&s);
 }
 
+void OsSelector::forgetIo(Selectable& s) {
+  Entry* e = find(&s);
+  if (e == nullptr || e->io_fd < 0) return;
+  epollDel(e->io_fd);
+  e->io_fd = -1;
+  e->io_events = 0;
+}
+
 void OsSelector::syncIo(Entry& e) {
   int fd = e.s->ioDescriptor();
   uint32_t want = fd >= 0 ? e.s->ioInterest() : 0;
@@ -123,22 +130,35 @@ void OsSelector::syncIo(Entry& e) {
   }
 }
 
-Selectable* OsSelector::osWait(int timeout_ms, bool& timed_out) {
+Selectable* OsSelector::osWait(int64_t timeout_us, bool& timed_out) {
   timed_out = false;
+  struct timespec ts = {static_cast<time_t>(timeout_us / 1000000),
+                        static_cast<long>(timeout_us % 1000000) * 1000L};
   if (epfd_ < 0) {
     // Nothing the kernel could report: a plain sleep for the time-out.
-    if (timeout_ms < 0) {
+    if (timeout_us < 0) {
       ::pause();
       return nullptr;
     }
-    struct timespec ts = {timeout_ms / 1000, (timeout_ms % 1000) * 1000000L};
     if (::nanosleep(&ts, nullptr) != 0 && errno == EINTR) return nullptr;
     timed_out = true;
     return nullptr;
   }
   constexpr int kMaxEvents = 64;
   struct epoll_event events[kMaxEvents];
-  int n = ::epoll_wait(epfd_, events, kMaxEvents, timeout_ms);
+  // epoll_pwait2 takes the time-out to the nanosecond, so a timer is not served up to a
+  // millisecond late; kernels before 5.11 lack it and get the rounded-up millisecond wait.
+  static bool have_pwait2 = true;
+  int n = -1;
+  if (have_pwait2) {
+    n = ::epoll_pwait2(epfd_, events, kMaxEvents, timeout_us < 0 ? nullptr : &ts, nullptr);
+    if (n < 0 && errno == ENOSYS) have_pwait2 = false;
+  }
+  if (!have_pwait2) {
+    int64_t ms = timeout_us < 0 ? -1 : (timeout_us + 999) / 1000;
+    n = ::epoll_wait(epfd_, events, kMaxEvents,
+                     ms > 2147483647 ? 2147483647 : static_cast<int>(ms));
+  }
   if (n < 0) {
     if (errno == EINTR) return nullptr;
     error::throwErrno("WaitForMultipleEvents returned error");
@@ -206,23 +226,23 @@ Selectable& OsSelector::wait(bool nonblocking) {
     // 3.
     if (!os_avail_.empty()) continue;
     // 4. Time-out.
-    int timeout_ms;
+    int64_t timeout_us;
     if (nonblocking) {
-      timeout_ms = 0;
+      timeout_us = 0;
     } else if (earliest_sel == nullptr) {
-      timeout_ms = -1;
+      timeout_us = -1;
     } else {
       now = TimeValue::now();
       if (earliest <= now) {
-        timeout_ms = 0;
+        timeout_us = 0;
       } else {
-        double ms = std::ceil((earliest - now).asDouble() * 1000.0);
-        timeout_ms = ms > 2147483647.0 ? 2147483647 : static_cast<int>(ms);
+        TimeValue left = earliest - now;
+        timeout_us = int64_t{left.sec} * 1000000 + left.usec;
       }
     }
     // 5./6. Wait in the kernel.
     bool timed_out = false;
-    Selectable* fired = osWait(timeout_ms, timed_out);
+    Selectable* fired = osWait(timeout_us, timed_out);
     if (fired != nullptr) {
       if (!fired->acknowledgeWakeup()) return *fired;
       continue;

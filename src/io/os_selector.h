@@ -23,6 +23,9 @@ class OsSelector {
   void add(Selectable& s);
   void remove(Selectable& s);
   void setReady(Selectable& s);
+  // s is about to close its I/O descriptor: remove it from the epoll set now (see
+  // Selectable::ioDescriptorClosing). The next pass arms whatever s names then.
+  void forgetIo(Selectable& s);
   // Blocks until one selectable can be served and returns it; with nonblocking set, raises
   // ENotReady instead of blocking.
   Selectable& wait(bool nonblocking);
@@ -44,7 +47,7 @@ class OsSelector {
   void syncIo(Entry& e);
   // Waits in the kernel; returns the selectable whose handle fired, or null after I/O
   // completions ran (the caller starts a new pass) or on time-out (*timed_out set).
-  Selectable* osWait(int timeout_ms, bool& timed_out);
+  Selectable* osWait(int64_t timeout_us, bool& timed_out);  // -1: no time-out
 
   std::vector<Entry> registered_;  // registration order
   std::unordered_map<Selectable*, size_t> index_;

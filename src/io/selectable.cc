@@ -16,6 +16,11 @@ void Selectable::leaveAllSelectors() {
     selectors_.back()->remove(*this);
 }
 
+void Selectable::ioDescriptorClosing() {
+  for (SelectorBase* sel : selectors_)
+    sel->forgetIo(*this);
+}
+
 void Selectable::addSelector(SelectorBase& sel) {
   selectors_.push_back(&sel);
   if (isReady()) sel.setReady(*this);

@@ -54,6 +54,11 @@ class Selectable {
   // Removes this selectable from every selector now. Destructors of selectables that own a
   // descriptor call it before closing the descriptor.
   void leaveAllSelectors();
+  // A stream calls this just before it closes its ioDescriptor() while staying registered:
+  // every selector drops the descriptor from its epoll set now, while the number still names
+  // this stream's file. Dropping it later by number could hit a new descriptor that reused
+  // the number and silence it.
+  void ioDescriptorClosing();
   bool is_front_ = false;
 
  private:

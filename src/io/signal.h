@@ -1,6 +1,8 @@
 // A manual-reset event on an eventfd: set() makes it readable, and it stays so (and is
 // reported on every wait) until reset(). set() is async-signal-safe, so a signal handler or
-// another thread may call it. A signal can also adopt a descriptor inherited from a parent.
+// another thread may call it. A signal can also adopt a descriptor inherited from a parent,
+// such as a bound datagram socket that other processes send to: then set() writes to a
+// second descriptor connected to it, and reset() drains the queued datagrams.
 #pragma once
 
 #include <string>
@@ -17,11 +19,16 @@ class Signal : public virtual Selectable {
   // Takes over an existing descriptor (an eventfd, or any descriptor that becomes readable
   // when the event is set); the destructor closes it like a created one.
   Signal(Adopt, int fd, std::string name = "");
+  // Takes over a descriptor that is waited on and read (`fd`) and one that set() writes to
+  // (`set_fd`); both must be non-blocking. Both are closed by the destructor.
+  Signal(Adopt, int fd, int set_fd, std::string name);
   ~Signal() override;
 
   void set() const;
   void reset() const;
   int fd() const { return fd_; }
+  // What set() writes 8 bytes to; a signal handler may write there itself.
+  int setFd() const { return set_fd_ >= 0 ? set_fd_ : fd_; }
 
   std::string describe() const override {
     return name_.empty() ? "Anonymous signal" : "Signal " + name_;
@@ -31,6 +38,7 @@ class Signal : public virtual Selectable {
 
  private:
   int fd_;
+  int set_fd_ = -1;
   std::string name_;
 };
 

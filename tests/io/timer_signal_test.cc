@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <thread>
@@ -89,6 +90,25 @@ TEST(Signal, AdoptedDescriptorIsClosedByTheDestructor) {
     sel.remove(adopted);
   }
   EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
+}
+
+TEST(Signal, DatagramSocketPairIsSetThroughItsOtherEndAndDrainedByReset) {
+  int sv[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, sv), 0);
+  {
+    io::Signal s(io::Signal::Adopt{}, sv[0], sv[1], "socket");
+    EXPECT_EQ(s.setFd(), sv[1]);
+    io::BareSelector sel;
+    sel.add(s);
+    s.set();
+    s.set();
+    EXPECT_EQ(&sel.wait(true), &s);
+    s.reset();  // one read per datagram: both must go
+    EXPECT_THROW(sel.wait(true), io::ENotReady);
+    sel.remove(s);
+  }
+  EXPECT_EQ(::fcntl(sv[0], F_GETFD), -1);
+  EXPECT_EQ(::fcntl(sv[1], F_GETFD), -1);
 }
 
 TEST(Wait, WaitReadyAndSleep) {

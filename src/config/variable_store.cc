@@ -1,0 +1,52 @@
+#include "config/variable_store.h"
+
+#include <exception>
+
+#include "error/exception.h"
+
+namespace config {
+
+void VariableStore::readFrom(Registry& root, bool create) {
+  ConfigMap map;
+  read_registry(root, kVariablesKey, map, create);
+  for (auto& [name, v] : map)
+    vars_[name] = std::move(v.value);
+}
+
+void VariableStore::load() {
+  loaded_ = true;
+  try {
+    readFrom(user_, false);
+  } catch (const std::exception&) {
+    readFrom(machine_, true);
+  }
+}
+
+std::string VariableStore::get(const std::string& name) const {
+  auto it = vars_.find(name);
+  return it == vars_.end() ? std::string() : it->second;
+}
+
+void VariableStore::store(const Vars& updates) {
+  if (!loaded_) {
+    try {
+      load();
+    } catch (const error::Exception&) {
+      // Keep what was read: the registry will be written with the store as it stands.
+    }
+  }
+  for (const auto& [name, value] : updates) {
+    if (value.empty()) {
+      vars_.erase(name);
+    } else {
+      vars_[name] = value;
+    }
+  }
+  try {
+    write_registry(user_, kVariablesKey, vars_);
+  } catch (const std::exception&) {
+    write_registry(machine_, kVariablesKey, vars_);
+  }
+}
+
+}  // namespace config
