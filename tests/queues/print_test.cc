@@ -83,7 +83,7 @@ TEST_F(PrintTest, ControlStructures) {
 
 TEST_F(PrintTest, NestedStructuresAndListsIndentOneLevelPerStep) {
   control::Metric_Group io{"io", {}, {}, {{"reads", "ops", "", 1}}};
-  control::Metric_Table peers{"peers", {"in"}, {{"gmas", {5}}}};
+  control::Metric_Table peers{"peers", {{"in", "ops", "", 1}}, {"gmas"}};
   EXPECT_EQ(text<RETURN_LIST_METRICS>({"root", {io}, {peers}, {}}, QUEUE_MAIN, 2),
             "RETURN_LIST_METRICS {\n"
             "  dest: main\n"
@@ -110,15 +110,15 @@ TEST_F(PrintTest, NestedStructuresAndListsIndentOneLevelPerStep) {
             "    {\n"
             "      name: \"peers\"\n"
             "      columns: list {\n"
-            "        \"in\"\n"
+            "        {\n"
+            "          name: \"in\"\n"
+            "          unit: \"ops\"\n"
+            "          desc: \"\"\n"
+            "          type: 1\n"
+            "        }\n"
             "      }\n"
             "      rows: list {\n"
-            "        {\n"
-            "          key: \"gmas\"\n"
-            "          values: list {\n"
-            "            5\n"
-            "          }\n"
-            "        }\n"
+            "        \"gmas\"\n"
             "      }\n"
             "    }\n"
             "  }\n"

@@ -73,18 +73,13 @@ struct Metric {
   VX_FIELDS(Metric, name, unit, desc, type)
 };
 
-// One row of a metric table: its key and one counter per column.
-struct Metric_Table_Row {
-  std::string key;
-  std::vector<uint64_t> values;
-  VX_FIELDS(Metric_Table_Row, key, values)
-};
-
-// A table of counters that share their columns (per peer, per class, ...).
+// A table of counters keyed by a text (a peer, a queue, a check type): its columns, described
+// as metrics, and the keys of its current rows. A value is read with the path ending in the
+// row key and the column name.
 struct Metric_Table {
   std::string name;
-  std::vector<std::string> columns;
-  std::vector<Metric_Table_Row> rows;
+  std::vector<Metric> columns;
+  std::vector<std::string> rows;
   VX_FIELDS(Metric_Table, name, columns, rows)
 };
 
