@@ -57,7 +57,7 @@ void OsSelector::epollDel(int fd) {
 void OsSelector::add(Selectable& s) {
   VX_ASSERT(!s.isFront(), "Tried to add StackedSelectableFront to OsSelector");
   VX_ASSERT(index_.count(&s) == 0, "Selectable allready added to selector: ", s.describe());
-  Entry e{&s, -1, -1, 0};
+  Entry e{&s, -1, -1, 0, dynamic_cast<BlockingReadable*>(&s)};
   int h = s.handle();
   if (h >= 0) {
     epollAdd(h, EPOLLIN, &s);
@@ -130,6 +130,18 @@ void OsSelector::syncIo(Entry& e) {
   }
 }
 
+BlockingReadable* OsSelector::soleBlockingReader() const {
+  if (!handles_.empty()) return nullptr;
+  const Entry* sole = nullptr;
+  for (const Entry& e : registered_) {
+    if (e.io_fd < 0) continue;
+    if (sole != nullptr) return nullptr;
+    sole = &e;
+  }
+  if (sole == nullptr || sole->io_events != EPOLLIN) return nullptr;
+  return sole->blocking;
+}
+
 Selectable* OsSelector::osWait(int64_t timeout_us, bool& timed_out) {
   timed_out = false;
   struct timespec ts = {static_cast<time_t>(timeout_us / 1000000),
@@ -190,16 +202,14 @@ Selectable* OsSelector::osWait(int64_t timeout_us, bool& timed_out) {
 
 Selectable& OsSelector::wait(bool nonblocking) {
   for (;;) {
-    TimeValue now = TimeValue::now();
-    // 1. Selectables already known ready.
+    // 1. Selectables already known ready. One with a deadline, due or not, is served through
+    // the time-out below, so no clock is read here: a loop without timers never reads it.
     while (!os_avail_.empty()) {
       Selectable* s = os_avail_.front();
       os_avail_.pop_front();
       TimeValue d;
-      bool has_deadline = s->deadline(d);
-      if (!s->isReady() && s->handle() < 0 && !(has_deadline && now >= d)) continue;
-      if (!has_deadline) return *s;
-      // Timers are served through the time-out below.
+      if (s->deadline(d)) continue;
+      if (s->isReady() || s->handle() >= 0) return *s;
     }
     // 2. Prepare every selectable for the wait; note the earliest deadline.
     TimeValue earliest = TimeValue::never();
@@ -232,7 +242,7 @@ Selectable& OsSelector::wait(bool nonblocking) {
     } else if (earliest_sel == nullptr) {
       timeout_us = -1;
     } else {
-      now = TimeValue::now();
+      TimeValue now = TimeValue::now();
       if (earliest <= now) {
         timeout_us = 0;
       } else {
@@ -240,7 +250,14 @@ Selectable& OsSelector::wait(bool nonblocking) {
         timeout_us = int64_t{left.sec} * 1000000 + left.usec;
       }
     }
-    // 5./6. Wait in the kernel.
+    // 5./6. Wait in the kernel: in the read of the only descriptor when that is all there is
+    // to wait for, else in epoll.
+    if (timeout_us < 0) {
+      if (BlockingReadable* r = soleBlockingReader()) {
+        r->readBlocking();
+        continue;
+      }
+    }
     bool timed_out = false;
     Selectable* fired = osWait(timeout_us, timed_out);
     if (fired != nullptr) {
