@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
@@ -129,22 +130,27 @@ TEST(SqliteRegistry, DamagedFilesAreErrorsNotCrashes) {
   EXPECT_NE(notAFile.openKey("SOFTWARE"), 0);
 }
 
-// Writes generation after generation of the same kValues names until killed; says "go" on
-// descriptor 3 once it is about to write.
+// Writes generation after generation of the same kValues names until killed; says "g" on
+// descriptor 3 once it is about to write and "c" after each commit (dropped when the pipe is
+// full, so the writer never blocks on its reporting).
 VXTEST_CHILD(registry_writer) {
   SqliteRegistry reg(args.at(0), registrySkeleton(RegistryRoot::Machine));
   if (::write(3, "g", 1) != 1) return 1;
+  ::fcntl(3, F_SETFL, O_NONBLOCK);
   for (int gen = 1;; ++gen) {
     std::map<std::string, std::string> values;
     for (int i = 0; i < kValues; ++i) {
       values["v" + std::to_string(i)] = "generation " + std::to_string(gen) + std::string(64, '.');
     }
     write_registry(reg, kKey, values);
+    [[maybe_unused]] ssize_t n = ::write(3, "c", 1);
   }
 }
 
-// Starts the writer and returns once it has begun writing.
-pid_t startWriter(const std::string& file) {
+// Starts the writer and returns once it has begun writing; with `after_commit`, once its
+// first generation is committed (so the kill lands in a later write, however slow the
+// machine is).
+pid_t startWriter(const std::string& file, bool after_commit) {
   int go[2];
   if (::pipe(go) != 0) return -1;
   pid_t pid = ::fork();
@@ -158,6 +164,7 @@ pid_t startWriter(const std::string& file) {
   ::close(go[1]);
   char c;
   if (::read(go[0], &c, 1) != 1) pid = -1;
+  if (after_commit && pid > 0 && ::read(go[0], &c, 1) != 1) pid = -1;
   ::close(go[0]);
   return pid;
 }
@@ -172,7 +179,8 @@ TEST(SqliteRegistry, KilledWriterLeavesOldOrNewSet) {
   int sawData = 0;
   const int rounds = 30;
   for (int round = 0; round < rounds; ++round) {
-    pid_t pid = startWriter(file);
+    // Odd rounds kill during a later generation; even rounds may also hit the first one.
+    pid_t pid = startWriter(file, round % 2 == 1);
     ASSERT_GT(pid, 0);
     std::this_thread::sleep_for(std::chrono::microseconds(delayUs(rng)));
     ::kill(pid, SIGKILL);
