@@ -1,30 +1,36 @@
-// Transport benchmark: events between two processes through the sibling streams, next to an
+// Transport benchmark: messages between two processes through the sibling streams, next to an
 // AF_UNIX SOCK_STREAM socketpair and a pipe carrying the same bytes, all measured in the same
 // run.
 //
-//   bench_transport [--rounds N] [--scale F] [--sizes 32,256,4096,65536] [--summary]
+//   bench_transport [--rounds N] [--scale F] [--sizes 32,256,4096,65536] [--events-only]
+//                   [--summary]
 //   bench_transport --only-sibling[-throughput|-rtt] [--sibling-epoll] [...]   (no peers)
 //   bench_transport --wakeups [--rounds N]    (how a waiting process is woken, bare pipes)
 //   bench_transport --idle SECONDS            (CPU of a parent and a child idle in their loops)
 //
-// Every message is one event, RETURN_PSEUDO_RANDOM: the supervisor's answer to a worker that
+// The main figures are events: RETURN_PSEUDO_RANDOM, the supervisor's answer to a worker that
 // asked for random bytes, whose payload is a byte string of any length. The 16-byte header,
 // the 8-byte string length and size - 24 payload bytes make `size` bytes on the wire. Both
 // sides of every transport write it with `prim << ev; prim.endWrite();` and read it with
 // queues::readEvent through a protocol::ioprim: over the sibling streams, or over a stream on
-// the socket or pipe descriptor that sends each event in one send(2) and reads whatever one
-// read(2) returns. The socketpair and pipe readers sleep in read(2); "sock-epoll" reads the
-// socketpair the way a server loop does (epoll, then read). The sibling loops wait for nothing
-// but their streams, so they sleep in the read of their FIFO; "sib-epoll" adds a descriptor to
-// each loop (a signal that is never set), as the supervisor's loop has, which makes them wait
-// in epoll.
+// the socket or pipe descriptor that sends each message in one send(2) and reads whatever one
+// read(2) returns. Beside them (unless --events-only): raw length-prefixed byte messages of
+// the same sizes, and two catalogue events, a small SYS_EXIT and a TSDB_APPEND_DATA of 100
+// data intervals that the reader decodes into its structure.
+//
+// The socketpair and pipe readers sleep in read(2); "sock-epoll" reads the socketpair the way
+// a server loop does (epoll, then read). The sibling loops wait for nothing but their streams,
+// so they sleep in the read of their FIFO; "sib-epoll" adds a descriptor to each loop (a
+// signal that is never set), as the supervisor's loop has, which makes them wait in epoll.
+// Both poll before they sleep while that pays (see io::SpinPolicy); VX_NO_BUSY_POLL=1 in the
+// environment turns that off for both processes.
 //
 // One-way throughput: the child writes, the parent reads. Round trip: the parent writes, the
-// child answers with an event of the same size. The sibling side uses the default pool
+// child answers with a message of the same size. The sibling side uses the default pool
 // (128 MiB; the parent's area 4 slice units, the child's, a worker of 16 units, 6.75 MB) and
 // waits in selectors like the server's loops. Each figure is the best of the rounds; the
-// spread over the rounds is printed beside it. CPU time per event and per round trip is both
-// processes together.
+// spread over the rounds is printed beside it. CPU time per message and per round trip is
+// both processes together.
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
@@ -52,7 +58,8 @@
 #include "io/sibling/sibling_messenger.h"
 #include "io/signal.h"
 #include "io/timer.h"
-#include "queues/events_control.h"
+#include "queues/catalogue.h"
+#include "queues/memory_stream.h"
 
 namespace {
 
@@ -87,6 +94,99 @@ Event makeEvent(size_t size) {
   return Event(queues::QUEUE_MAIN, 0, std::move(bytes));
 }
 
+// What one message is. "event": the random-bytes event of `size` bytes. "bytes": `size` raw
+// bytes whose first four hold the length, written in one piece and copied out by the reader.
+// "exit": a small control event, SYS_EXIT. "append": a TSDB_APPEND_DATA carrying kIntervals
+// data intervals, which the reader decodes into its structure (one allocation per interval).
+enum class Kind { Event, Bytes, Exit, Append };
+const char* const kKindNames[] = {"event", "bytes", "exit", "append"};
+constexpr int kIntervals = 100;
+
+Kind kindNamed(const std::string& name) {
+  for (int k = 0; k < 4; ++k) {
+    if (name == kKindNames[k]) return static_cast<Kind>(k);
+  }
+  std::abort();
+}
+
+class Message {
+ public:
+  Message(Kind kind, size_t size) : kind_(kind) {
+    switch (kind) {
+      case Kind::Event:
+        ev_ = std::make_unique<Event>(makeEvent(size));
+        break;
+      case Kind::Bytes:
+        bytes_.resize(std::max<size_t>(size, 4));
+        for (size_t i = 4; i < bytes_.size(); ++i)
+          bytes_[i] = static_cast<uint8_t>(i * 7);
+        wire_ = bytes_.size();
+        std::memcpy(bytes_.data(), &wire_, 4);
+        scratch_.resize(wire_);
+        return;
+      case Kind::Exit:
+        ev_ = std::make_unique<queues::ev<queues::SYS_EXIT>>(
+            queues::QUEUE_SCHD, 7, control::Sys_Exit_Data{0, queues::QUEUE_MAIN, ""});
+        break;
+      case Kind::Append: {
+        dbms::TSDB_Append_Data_Data d;
+        d.id = {1, 2, 3};
+        for (int i = 0; i < kIntervals; ++i) {
+          auto c = std::make_unique<tsdb::data_interval_continuous_t>();
+          c->start = 1000 * i, c->end = 1000 * i + 999, c->min = 1, c->avg = 2, c->max = 3;
+          c->ngood = 60, c->nbad = i % 3;
+          d.data.push_back(std::move(c));
+        }
+        d.encoded_result = "ok";
+        ev_ = std::make_unique<queues::ev<queues::TSDB_APPEND_DATA>>(queues::QUEUE_DBMS, 0,
+                                                                     std::move(d));
+        break;
+      }
+    }
+    protocol::MemoryOStream out;
+    protocol::ioprim prim(nullptr, &out);
+    prim << *ev_;
+    prim.endWrite();
+    wire_ = out.bytes().size();
+  }
+  size_t wireBytes() const { return wire_; }
+  void put(protocol::ioprim& prim) const {
+    if (ev_ != nullptr) {
+      prim << *ev_;
+    } else {
+      prim.writeField(bytes_.size(), bytes_.data());
+    }
+    prim.endWrite();
+  }
+  // Reads one message and aborts unless it is like this one.
+  void take(protocol::ioprim& prim) {
+    if (ev_ == nullptr) {
+      uint32_t len = 0;
+      prim.readField(4, &len);
+      if (len != wire_) std::abort();
+      prim.readField(len - 4, scratch_.data() + 4);
+      return;
+    }
+    std::unique_ptr<queues::event> got = queues::readEvent(prim);
+    if (got->type != ev_->type) std::abort();
+    if (kind_ == Kind::Event &&
+        queues::as<queues::RETURN_PSEUDO_RANDOM>(*got)->payload.size() + kEventOverhead != wire_) {
+      std::abort();
+    }
+    if (kind_ == Kind::Append &&
+        queues::as<queues::TSDB_APPEND_DATA>(*got)->payload.data.size() != kIntervals) {
+      std::abort();
+    }
+  }
+
+ private:
+  Kind kind_;
+  std::unique_ptr<queues::event> ev_;  // every kind but Bytes
+  std::vector<uint8_t> bytes_;
+  std::vector<uint8_t> scratch_;
+  size_t wire_ = 0;
+};
+
 // A short event carrying two numbers (the child's CPU time and its voluntary context
 // switches) or nothing.
 Event makeNote(double a = 0, double b = 0) {
@@ -102,12 +202,6 @@ std::string takeEvent(protocol::ioprim& prim) {
   auto* e = queues::as<queues::RETURN_PSEUDO_RANDOM>(*ev);
   if (e == nullptr) std::abort();
   return std::move(e->payload);
-}
-
-void takeEvents(protocol::ioprim& prim, size_t count, size_t size) {
-  for (size_t i = 0; i < count; ++i) {
-    if (takeEvent(prim).size() + kEventOverhead != size) std::abort();
-  }
 }
 
 void putEvent(protocol::ioprim& prim, const Event& ev) {
@@ -146,15 +240,19 @@ class Loop {
     waitFor(in_, in_added_);
     return takeEvent(prim_);
   }
-  void read(size_t count, size_t size) {
+  void read(Message& msg, size_t count = 1) {
     for (size_t i = 0; i < count; ++i) {
       waitFor(in_, in_added_);
-      if (takeEvent(prim_).size() + kEventOverhead != size) std::abort();
+      msg.take(prim_);
     }
   }
   void write(const Event& ev) {
     waitFor(out_, out_added_);
     putEvent(prim_, ev);
+  }
+  void write(const Message& msg) {
+    waitFor(out_, out_added_);
+    msg.put(prim_);
   }
 
  private:
@@ -183,11 +281,11 @@ struct Result {
   std::vector<double> rtt;  // round trips, seconds
 };
 
-int oursChild(const std::string& mode, size_t size, size_t count, bool busy) {
+int oursChild(const std::string& mode, Kind kind, size_t size, size_t count, bool busy) {
   io::SiblingMessenger m(io::siblingmessenger_conf_t::fromEnvironment(), 1);
   auto parent = m.sibling(0);
   Loop loop(*parent, busy);
-  Event msg = makeEvent(size);
+  Message msg(kind, size);
   loop.read();  // "go"
   double cpu0 = cpuSeconds(), sleeps0 = sleeps();
   if (mode == "tp") {
@@ -197,7 +295,7 @@ int oursChild(const std::string& mode, size_t size, size_t count, bool busy) {
     // Nothing to do until "done".
   } else {
     for (size_t i = 0; i < count; ++i) {
-      loop.read(1, size);
+      loop.read(msg);
       loop.write(msg);
     }
   }
@@ -208,12 +306,16 @@ int oursChild(const std::string& mode, size_t size, size_t count, bool busy) {
   return 0;
 }
 
-Result runOurs(const std::string& mode, size_t size, size_t count, bool busy) {
+Result runOurs(const std::string& mode, Kind kind, size_t size, size_t count, bool busy) {
   BenchParent parent;
   io::SiblingMessenger pm(parent);
   io::ProcessSpec spec;
   spec.program = std::filesystem::read_symlink("/proc/self/exe").string();
-  spec.arguments = {"--child", "ours-" + mode, std::to_string(size), std::to_string(count),
+  spec.arguments = {"--child",
+                    "ours-" + mode,
+                    kKindNames[static_cast<int>(kind)],
+                    std::to_string(size),
+                    std::to_string(count),
                     busy ? "busy" : "lone"};
   spec.passables["smem"] = &parent;
   spec.stdin_mode = io::StdMode::Null;
@@ -231,12 +333,13 @@ Result runOurs(const std::string& mode, size_t size, size_t count, bool busy) {
   Result r;
   {
     Loop loop(*peer, busy);
-    Event msg = makeEvent(size), note = makeNote();
+    Message msg(kind, size);
+    Event note = makeNote();
     double cpu0 = cpuSeconds(), sleeps0 = sleeps();
     auto t0 = Clock::now();
     loop.write(note);  // "go"
     if (mode == "tp") {
-      loop.read(count, size);
+      loop.read(msg, count);
       r.secs = seconds(t0, Clock::now());
     } else if (mode == "idle") {
       // The loop waits for its peer and a timer `count` milliseconds away.
@@ -254,7 +357,7 @@ Result runOurs(const std::string& mode, size_t size, size_t count, bool busy) {
       for (size_t i = 0; i < count; ++i) {
         auto a = Clock::now();
         loop.write(msg);
-        loop.read(1, size);
+        loop.read(msg);
         r.rtt.push_back(seconds(a, Clock::now()));
       }
     }
@@ -365,7 +468,8 @@ class FdIStream : public io::IStream {
   size_t end_ = 0;
 };
 
-Result runKernel(bool socket, bool reactor, const std::string& mode, size_t size, size_t count) {
+Result runKernel(bool socket, bool reactor, const std::string& mode, Kind kind, size_t size,
+                 size_t count) {
   int down[2], up[2], report[2];  // parent -> child, child -> parent, child's CPU time
   if (socket) {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, down) != 0) std::abort();
@@ -378,7 +482,8 @@ Result runKernel(bool socket, bool reactor, const std::string& mode, size_t size
   // A socket end both reads and writes; the dups let the code below treat both kinds alike.
   int p_write = socket ? down[0] : down[1], p_read = up[0];
   int c_read = socket ? down[1] : down[0], c_write = up[1];
-  Event msg = makeEvent(size), note = makeNote();
+  Message msg(kind, size);
+  Event note = makeNote();
   pid_t pid = ::fork();
   if (pid == 0) {
     FdIStream in(c_read, reactor);
@@ -388,11 +493,11 @@ Result runKernel(bool socket, bool reactor, const std::string& mode, size_t size
     double cpu0 = cpuSeconds();
     if (mode == "tp") {
       for (size_t i = 0; i < count; ++i)
-        putEvent(prim, msg);
+        msg.put(prim);
     } else {
       for (size_t i = 0; i < count; ++i) {
-        takeEvents(prim, 1, size);
-        putEvent(prim, msg);
+        msg.take(prim);
+        msg.put(prim);
       }
     }
     double cpu = cpuSeconds() - cpu0;
@@ -408,14 +513,15 @@ Result runKernel(bool socket, bool reactor, const std::string& mode, size_t size
     auto t0 = Clock::now();
     putEvent(prim, note);  // "go"
     if (mode == "tp") {
-      takeEvents(prim, count, size);
+      for (size_t i = 0; i < count; ++i)
+        msg.take(prim);
       r.secs = seconds(t0, Clock::now());
     } else {
       r.rtt.reserve(count);
       for (size_t i = 0; i < count; ++i) {
         auto a = Clock::now();
-        putEvent(prim, msg);
-        takeEvents(prim, 1, size);
+        msg.put(prim);
+        msg.take(prim);
         r.rtt.push_back(seconds(a, Clock::now()));
       }
     }
@@ -438,9 +544,16 @@ Result runKernel(bool socket, bool reactor, const std::string& mode, size_t size
 enum Transport { kOurs, kSocket, kPipe, kSocketEpoll, kOursEpoll, kTransports };
 const char* const kNames[] = {"sibling", "socketpair", "pipe", "sock-epoll", "sib-epoll"};
 
-Result run(Transport t, const std::string& mode, size_t size, size_t count) {
-  if (t == kOurs || t == kOursEpoll) return runOurs(mode, size, count, t == kOursEpoll);
-  return runKernel(t != kPipe, t == kSocketEpoll, mode, size, count);
+// One line of the tables: what travels and, for the random-bytes event and raw bytes, its size.
+struct Workload {
+  Kind kind;
+  size_t size;
+  bool operator<(const Workload& o) const { return kind != o.kind ? kind < o.kind : size < o.size; }
+};
+
+Result run(Transport t, const std::string& mode, Workload w, size_t count) {
+  if (t == kOurs || t == kOursEpoll) return runOurs(mode, w.kind, w.size, count, t == kOursEpoll);
+  return runKernel(t != kPipe, t == kSocketEpoll, mode, w.kind, w.size, count);
 }
 
 double percentile(std::vector<double> v, double q) {
@@ -564,7 +677,7 @@ void runWakeStudy(int rounds) {
 
 // A parent and a child attached to the pool, each idle in its loop for `ms` milliseconds.
 void runIdle(size_t ms) {
-  Result r = runOurs("idle", 32, ms, false);
+  Result r = runOurs("idle", Kind::Event, 32, ms, false);
   std::printf("idle in their loops for %.1f s: %.2f ms CPU, %.0f wake-ups (both processes)\n",
               r.secs, r.cpu * 1e3, r.sleeps);
 }
@@ -572,10 +685,10 @@ void runIdle(size_t ms) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc >= 6 && std::string(argv[1]) == "--child") {
+  if (argc >= 7 && std::string(argv[1]) == "--child") {
     std::string mode = argv[2];
-    return oursChild(mode.substr(5), std::stoul(argv[3]), std::stoul(argv[4]),
-                     std::string(argv[5]) == "busy");
+    return oursChild(mode.substr(5), kindNamed(argv[3]), std::stoul(argv[4]), std::stoul(argv[5]),
+                     std::string(argv[6]) == "busy");
   }
   bool summary = false;
   bool only_ours = false;  // for profiling the sibling side alone
@@ -584,6 +697,7 @@ int main(int argc, char** argv) {
   double idle_seconds = 0;
   bool no_rtt = false;
   bool no_tp = false;
+  bool extras = true;  // raw bytes and catalogue events beside the sized events
   int rounds = 3;
   double scale = 1;
   std::vector<size_t> sizes{32, 256, 4096, 65536};
@@ -599,6 +713,8 @@ int main(int argc, char** argv) {
       only_ours = no_tp = true;
     } else if (a == "--sibling-epoll") {
       ours = kOursEpoll;
+    } else if (a == "--events-only") {
+      extras = false;
     } else if (a == "--wakeups") {
       wakeups = true;
     } else if (a == "--idle" && i + 1 < argc) {
@@ -619,7 +735,7 @@ int main(int argc, char** argv) {
     } else {
       std::fprintf(stderr,
                    "usage: bench_transport [--rounds N] [--scale F] [--sizes a,b,...] "
-                   "[--summary]\n"
+                   "[--events-only] [--summary]\n"
                    "       bench_transport --only-sibling[-throughput|-rtt] [--sibling-epoll] "
                    "...\n"
                    "       bench_transport --wakeups [--rounds N] | --idle SECONDS\n");
@@ -634,18 +750,30 @@ int main(int argc, char** argv) {
     runIdle(static_cast<size_t>(idle_seconds * 1000));
     return 0;
   }
-  std::map<size_t, Figures[kTransports]> figs;
+  // The events of every size go through all transports; raw bytes and the catalogue events
+  // through the three plain ones.
+  std::vector<Workload> loads;
+  for (size_t size : sizes)
+    loads.push_back({Kind::Event, size});
+  if (!only_ours && extras) {
+    for (size_t size : sizes)
+      loads.push_back({Kind::Bytes, size});
+    loads.push_back({Kind::Exit, 0});
+    loads.push_back({Kind::Append, 0});
+  }
+  std::map<Workload, Figures[kTransports]> figs;
   for (int round = 0; round < rounds; ++round) {
-    for (size_t size : sizes) {
-      // A gigabyte (at most 600000 events) per throughput figure.
+    for (Workload w : loads) {
+      double wire = static_cast<double>(Message(w.kind, w.size).wireBytes());
+      // A gigabyte (at most 600000 messages) per throughput figure.
       size_t tp_count = static_cast<size_t>(
-          scale *
-          std::clamp<double>(1024.0 * 1024 * 1024 / static_cast<double>(size), 4000.0, 600000.0));
-      size_t rtt_count = static_cast<size_t>(scale * (size >= 65536 ? 3000 : 10000));
-      for (int i = 0; i < (only_ours ? 1 : kTransports); ++i) {
+          scale * std::clamp<double>(1024.0 * 1024 * 1024 / wire, 4000.0, 600000.0));
+      size_t rtt_count = static_cast<size_t>(scale * (wire >= 65536 ? 3000 : 10000));
+      int transports = only_ours ? 1 : w.kind == Kind::Event ? kTransports : kSocketEpoll;
+      for (int i = 0; i < transports; ++i) {
         Transport t = only_ours ? ours : static_cast<Transport>(i);
-        Figures& f = figs[size][t];
-        Result tp = no_tp ? Result{1, 0, {}} : run(t, "tp", size, tp_count);
+        Figures& f = figs[w][t];
+        Result tp = no_tp ? Result{1, 0, 0, {}} : run(t, "tp", w, tp_count);
         f.rate.push_back(static_cast<double>(tp_count) / tp.secs);
         f.cpu.push_back(tp.cpu / static_cast<double>(tp_count));
         if (only_ours && no_rtt) {
@@ -654,7 +782,7 @@ int main(int argc, char** argv) {
           f.rtt_cpu.push_back(0);
           continue;
         }
-        Result rt = run(t, "rtt", size, rtt_count);
+        Result rt = run(t, "rtt", w, rtt_count);
         std::vector<double> lat(rt.rtt.begin() + static_cast<ptrdiff_t>(rt.rtt.size() / 20),
                                 rt.rtt.end());  // the first 5% warm up
         f.median.push_back(percentile(lat, 0.5));
@@ -665,7 +793,7 @@ int main(int argc, char** argv) {
   }
   if (only_ours) {
     for (size_t size : sizes) {
-      const Figures& f = figs[size][ours];
+      const Figures& f = figs[{Kind::Event, size}][ours];
       std::printf("%7zu sibling %10.0f events/s, rtt median %.2f us [%s], cpu %.0f ns/event\n",
                   size, f.bestRate(), f.bestMedian() * 1e6, spread(f.median).c_str(),
                   f.bestCpu() * 1e9);
@@ -673,36 +801,42 @@ int main(int argc, char** argv) {
     return 0;
   }
   std::printf("best of %d rounds (spread over the rounds in brackets)\n", rounds);
-  std::printf("%7s %-10s %14s %10s %12s %12s %12s %10s\n", "size", "transport", "events/s", "MB/s",
-              "rtt median", "rtt p99", "cpu/event", "cpu/rtt");
-  for (size_t size : sizes) {
-    for (int t = 0; t < kTransports; ++t) {
-      const Figures& f = figs[size][t];
-      std::printf("%7zu %-10s %9.0f %4s %10.1f %7.2f us %4s %7.2f us %7.0f ns %7.2f us\n", size,
-                  kNames[t], f.bestRate(), ("[" + spread(f.rate) + "]").c_str(),
-                  f.bestRate() * static_cast<double>(size) / 1e6, f.bestMedian() * 1e6,
-                  ("[" + spread(f.median) + "]").c_str(), f.bestP99() * 1e6, f.bestCpu() * 1e9,
-                  f.bestRttCpu() * 1e6);
+  std::printf("%-6s %7s %-10s %14s %10s %12s %12s %12s %10s\n", "what", "bytes", "transport",
+              "messages/s", "MB/s", "rtt median", "rtt p99", "cpu/message", "cpu/rtt");
+  for (Workload w : loads) {
+    const Figures* f = figs[w];
+    size_t wire = Message(w.kind, w.size).wireBytes();
+    const char* name = kKindNames[static_cast<int>(w.kind)];
+    int transports = w.kind == Kind::Event ? kTransports : kSocketEpoll;
+    for (int t = 0; t < transports; ++t) {
+      std::printf("%-6s %7zu %-10s %9.0f %4s %10.1f %7.2f us %4s %7.2f us %7.0f ns %7.2f us\n",
+                  name, wire, kNames[t], f[t].bestRate(), ("[" + spread(f[t].rate) + "]").c_str(),
+                  f[t].bestRate() * static_cast<double>(wire) / 1e6, f[t].bestMedian() * 1e6,
+                  ("[" + spread(f[t].median) + "]").c_str(), f[t].bestP99() * 1e6,
+                  f[t].bestCpu() * 1e9, f[t].bestRttCpu() * 1e6);
     }
-    const Figures* f = figs[size];
     std::printf(
-        "%7zu ratios vs socketpair: throughput %.2fx, rtt median %.2fx;"
-        " vs pipe: %.2fx, %.2fx; sib-epoll vs sock-epoll: %.2fx, %.2fx\n",
-        size, f[kOurs].bestRate() / f[kSocket].bestRate(),
+        "%-6s %7zu ratios vs socketpair: throughput %.2fx, rtt median %.2fx; vs pipe: %.2fx, "
+        "%.2fx",
+        name, wire, f[kOurs].bestRate() / f[kSocket].bestRate(),
         f[kOurs].bestMedian() / f[kSocket].bestMedian(), f[kOurs].bestRate() / f[kPipe].bestRate(),
-        f[kOurs].bestMedian() / f[kPipe].bestMedian(),
-        f[kOursEpoll].bestRate() / f[kSocketEpoll].bestRate(),
-        f[kOursEpoll].bestMedian() / f[kSocketEpoll].bestMedian());
+        f[kOurs].bestMedian() / f[kPipe].bestMedian());
+    if (transports == kTransports) {
+      std::printf("; sib-epoll vs sock-epoll: %.2fx, %.2fx",
+                  f[kOursEpoll].bestRate() / f[kSocketEpoll].bestRate(),
+                  f[kOursEpoll].bestMedian() / f[kSocketEpoll].bestMedian());
+    }
+    std::printf("\n");
   }
   if (summary) {
-    auto small = figs.find(32);
+    auto small = figs.find({Kind::Event, 32});
     if (small != figs.end()) {
       const Figures* f = small->second;
       std::printf("cpu per 32-byte event, both processes: sibling %.0f ns, socketpair %.0f ns\n",
                   f[kOurs].bestCpu() * 1e9, f[kSocket].bestCpu() * 1e9);
     }
     for (size_t size : sizes) {
-      const Figures* f = figs[size];
+      const Figures* f = figs[{Kind::Event, size}];
       std::printf("size=%zu throughput_ratio_vs_socketpair=%.2f rtt_ratio_vs_socketpair=%.2f\n",
                   size, f[kOurs].bestRate() / f[kSocket].bestRate(),
                   f[kOurs].bestMedian() / f[kSocket].bestMedian());
