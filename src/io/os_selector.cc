@@ -200,6 +200,34 @@ Selectable* OsSelector::osWait(int64_t timeout_us, bool& timed_out) {
   return best;
 }
 
+OsSelector::Spin OsSelector::pollFirst(int64_t timeout_us, BlockingReadable* sole,
+                                       Selectable*& fired, bool& timed_out) {
+  static const bool off = busyPollDisabled();
+  if (epfd_ < 0 || off) return Spin::No;
+  int64_t now = monotonicNs();
+  if (!spin_.shouldSpin(now)) return Spin::No;
+  // Never past the time-out (compared in microseconds: a far deadline must not overflow).
+  int64_t until =
+      now + (timeout_us < 0 || timeout_us >= SpinPolicy::kBudgetNs / 1000 ? SpinPolicy::kBudgetNs
+                                                                          : timeout_us * 1000);
+  do {
+    bool found;
+    if (sole != nullptr) {
+      found = sole->readAvailable();
+    } else {
+      fired = osWait(0, timed_out);
+      found = fired != nullptr || !timed_out;
+    }
+    if (found) {
+      spin_.spun(true);
+      spin_.sawIo(monotonicNs());
+      return Spin::Found;
+    }
+  } while (monotonicNs() < until);
+  spin_.spun(false);
+  return Spin::Expired;
+}
+
 Selectable& OsSelector::wait(bool nonblocking) {
   for (;;) {
     // 1. Selectables already known ready. One with a deadline, due or not, is served through
@@ -250,16 +278,25 @@ Selectable& OsSelector::wait(bool nonblocking) {
         timeout_us = int64_t{left.sec} * 1000000 + left.usec;
       }
     }
-    // 5./6. Wait in the kernel: in the read of the only descriptor when that is all there is
-    // to wait for, else in epoll.
-    if (timeout_us < 0) {
-      if (BlockingReadable* r = soleBlockingReader()) {
-        r->readBlocking();
+    // 5./6. Wait in the kernel: first polling, while that pays (the polls are waits without a
+    // time-out; a poll that found nothing starts a new pass, so the time-out is right again);
+    // then asleep, in the read of the only descriptor when that is all there is to wait for,
+    // else in epoll.
+    bool timed_out = false;
+    Selectable* fired = nullptr;
+    BlockingReadable* sole = timeout_us < 0 ? soleBlockingReader() : nullptr;
+    Spin spin = timeout_us != 0 ? pollFirst(timeout_us, sole, fired, timed_out) : Spin::No;
+    if (spin == Spin::Expired) continue;
+    if (spin == Spin::Found && sole != nullptr) continue;  // it is ready: a new pass serves it
+    if (spin == Spin::No) {
+      if (sole != nullptr) {
+        sole->readBlocking();
+        spin_.sawIo(monotonicNs());
         continue;
       }
+      fired = osWait(timeout_us, timed_out);
+      if (!timed_out) spin_.sawIo(monotonicNs());
     }
-    bool timed_out = false;
-    Selectable* fired = osWait(timeout_us, timed_out);
     if (fired != nullptr) {
       if (!fired->acknowledgeWakeup()) return *fired;
       continue;

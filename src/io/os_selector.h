@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "io/selectable.h"
+#include "io/spin_policy.h"
 
 namespace io {
 
@@ -25,6 +26,9 @@ class BlockingReadable {
   // Sleeps until the descriptor has data, keeps what it read, and returns; it may also return
   // early (a signal interrupted the read). The selector's next pass asks isReady.
   virtual void readBlocking() = 0;
+  // Reads what the descriptor holds now without sleeping; true when that made it ready. A
+  // selector that polls before it sleeps polls this way, one system call per poll.
+  virtual bool readAvailable() = 0;
 
  protected:
   ~BlockingReadable() = default;
@@ -69,6 +73,11 @@ class OsSelector {
   // Waits in the kernel; returns the selectable whose handle fired, or null after I/O
   // completions ran (the caller starts a new pass) or on time-out (*timed_out set).
   Selectable* osWait(int64_t timeout_us, bool& timed_out);  // -1: no time-out
+  // Polls before a wait of `timeout_us` (-1: none) when the spin policy says so, through
+  // `sole` when it is the only descriptor, else through epoll: Found with what osWait gave,
+  // Expired when the budget ran out, No when it did not poll.
+  enum class Spin { No, Found, Expired };
+  Spin pollFirst(int64_t timeout_us, BlockingReadable* sole, Selectable*& fired, bool& timed_out);
 
   std::vector<Entry> registered_;  // registration order
   std::unordered_map<Selectable*, size_t> index_;
@@ -77,6 +86,7 @@ class OsSelector {
   std::vector<Selectable*> handle_owners_;
   std::vector<Selectable*> snapshot_;
   int epfd_ = -1;
+  SpinPolicy spin_;
 };
 
 }  // namespace io

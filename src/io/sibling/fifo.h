@@ -78,6 +78,10 @@ class FifoReader : public virtual Selectable, public BlockingReadable {
   void readNow();
   // Like readNow, but sleeps until the FIFO has something.
   void readBlocking() override;
+  bool readAvailable() override {
+    readNow();
+    return isReady();
+  }
   // An error recorded by the last read (errno), 0 if none.
   int error() const { return error_; }
   const std::string& path() const { return path_; }

@@ -1,9 +1,11 @@
 // How a loop waits on its FIFO: in the FIFO's own read when that is all it waits for, in epoll
-// otherwise. A wrong choice either hangs the loop (a timer or a signal that never fires) or
-// loses the wake-up, so every case runs with a watchdog that writes to the FIFO after a few
-// seconds: a loop stuck in the read is then freed and the test fails instead of hanging.
+// otherwise, and shortly after traffic first polling for a few microseconds. A wrong choice either
+// hangs the loop (a timer or a signal that never fires) or loses the wake-up, so every case runs
+// with a watchdog that writes to the FIFO after a few seconds: a loop stuck in the read is then
+// freed and the test fails instead of hanging.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -137,6 +139,102 @@ TEST(FifoWait, InterruptedReadWaitsAgain) {
   EXPECT_EQ(reader.error(), 0);
   sel.remove(reader);
   ::sigaction(SIGUSR2, &old, nullptr);
+}
+
+// Right after a message the loop polls before it sleeps; whatever comes next, a message, a
+// signal or a timer, is served as when it sleeps at once, and a timer not before its time.
+// Each case has a loop of its own, whose first wait after the message polls.
+TEST(FifoWait, AfterTrafficThePollingLoopServesWhateverComesNext) {
+  TempDir dir;
+  io::FifoReader reader(dir.path() + "/f");
+  Watchdog dog(reader.path(), kWatchdog);
+  auto traffic = [&](io::BareSelector& sel) {
+    writeWord(reader.path(), 1);
+    ASSERT_EQ(&sel.wait(), &reader);
+    reader.consume(reader.size());
+  };
+  for (int delay_us : {0, 10, 200, 2000}) {
+    SCOPED_TRACE(delay_us);
+    io::BareSelector sel;
+    sel.add(reader);
+    traffic(sel);
+    std::thread writer([&] {
+      std::this_thread::sleep_for(std::chrono::microseconds(delay_us));
+      writeWord(reader.path(), 2);
+    });
+    EXPECT_EQ(&sel.wait(), &reader);
+    writer.join();
+    EXPECT_EQ(firstWord(reader), 2u);
+    reader.consume(reader.size());
+    sel.remove(reader);
+  }
+  for (int delay_us : {0, 10, 2000}) {
+    SCOPED_TRACE(delay_us);
+    io::BareSelector sel;
+    io::Signal wake("wake");
+    sel.add(reader);
+    sel.add(wake);
+    traffic(sel);
+    std::thread setter([&] {
+      std::this_thread::sleep_for(std::chrono::microseconds(delay_us));
+      wake.set();
+    });
+    EXPECT_EQ(&sel.wait(), &wake);
+    setter.join();
+    sel.remove(wake);
+    sel.remove(reader);
+  }
+  for (int delay_us : {5, 20, 3000}) {
+    SCOPED_TRACE(delay_us);
+    io::BareSelector sel;
+    sel.add(reader);
+    traffic(sel);
+    TimeValue due = TimeValue::now() + TimeValue::make(0, delay_us);
+    io::Timer timer(due);
+    sel.add(timer);
+    EXPECT_EQ(&sel.wait(), &timer);
+    EXPECT_GE(TimeValue::now(), due);
+    sel.remove(timer);
+    sel.remove(reader);
+  }
+  reader.readNow();
+  EXPECT_EQ(reader.size(), 0u) << "the watchdog had to wake the loop";
+}
+
+double threadCpuSeconds() {
+  struct rusage ru;
+  ::getrusage(RUSAGE_THREAD, &ru);
+  return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+         static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+// Polling is bounded: a loop whose next message comes late sleeps for it, and one that keeps
+// waiting in vain soon stops polling at all.
+TEST(FifoWait, ALoopWaitingLongSleepsInsteadOfPolling) {
+  TempDir dir;
+  io::FifoReader reader(dir.path() + "/f");
+  io::BareSelector sel;
+  sel.add(reader);
+  Watchdog dog(reader.path(), kWatchdog);
+  double cpu0 = threadCpuSeconds();
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 20; ++i) {
+    writeWord(reader.path(), 1);
+    ASSERT_EQ(&sel.wait(), &reader);
+    reader.consume(reader.size());
+    std::thread writer([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      writeWord(reader.path(), 2);
+    });
+    EXPECT_EQ(&sel.wait(), &reader);
+    writer.join();
+    reader.consume(reader.size());
+  }
+  double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  // 20 waits of 5 ms each: polling through them would cost 100 ms of CPU; one budget of
+  // polling per wait (at most) costs well under a millisecond.
+  EXPECT_LT(threadCpuSeconds() - cpu0, 0.02 + wall / 20);
+  sel.remove(reader);
 }
 
 }  // namespace
