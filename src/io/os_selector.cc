@@ -57,7 +57,7 @@ void OsSelector::epollDel(int fd) {
 void OsSelector::add(Selectable& s) {
   VX_ASSERT(!s.isFront(), "Tried to add StackedSelectableFront to OsSelector");
   VX_ASSERT(index_.count(&s) == 0, "Selectable allready added to selector: ", s.describe());
-  Entry e{&s, -1, -1, 0};
+  Entry e{&s, -1, -1, 0, dynamic_cast<BlockingReadable*>(&s)};
   int h = s.handle();
   if (h >= 0) {
     epollAdd(h, EPOLLIN, &s);
@@ -130,6 +130,18 @@ void OsSelector::syncIo(Entry& e) {
   }
 }
 
+BlockingReadable* OsSelector::soleBlockingReader() const {
+  if (!handles_.empty()) return nullptr;
+  const Entry* sole = nullptr;
+  for (const Entry& e : registered_) {
+    if (e.io_fd < 0) continue;
+    if (sole != nullptr) return nullptr;
+    sole = &e;
+  }
+  if (sole == nullptr || sole->io_events != EPOLLIN) return nullptr;
+  return sole->blocking;
+}
+
 Selectable* OsSelector::osWait(int64_t timeout_us, bool& timed_out) {
   timed_out = false;
   struct timespec ts = {static_cast<time_t>(timeout_us / 1000000),
@@ -188,18 +200,44 @@ Selectable* OsSelector::osWait(int64_t timeout_us, bool& timed_out) {
   return best;
 }
 
+OsSelector::Spin OsSelector::pollFirst(int64_t timeout_us, BlockingReadable* sole,
+                                       Selectable*& fired, bool& timed_out) {
+  static const bool off = busyPollDisabled();
+  if (epfd_ < 0 || off) return Spin::No;
+  int64_t now = monotonicNs();
+  if (!spin_.shouldSpin(now)) return Spin::No;
+  // Never past the time-out (compared in microseconds: a far deadline must not overflow).
+  int64_t until =
+      now + (timeout_us < 0 || timeout_us >= SpinPolicy::kBudgetNs / 1000 ? SpinPolicy::kBudgetNs
+                                                                          : timeout_us * 1000);
+  do {
+    bool found;
+    if (sole != nullptr) {
+      found = sole->readAvailable();
+    } else {
+      fired = osWait(0, timed_out);
+      found = fired != nullptr || !timed_out;
+    }
+    if (found) {
+      spin_.spun(true);
+      spin_.sawIo(monotonicNs());
+      return Spin::Found;
+    }
+  } while (monotonicNs() < until);
+  spin_.spun(false);
+  return Spin::Expired;
+}
+
 Selectable& OsSelector::wait(bool nonblocking) {
   for (;;) {
-    TimeValue now = TimeValue::now();
-    // 1. Selectables already known ready.
+    // 1. Selectables already known ready. One with a deadline, due or not, is served through
+    // the time-out below, so no clock is read here: a loop without timers never reads it.
     while (!os_avail_.empty()) {
       Selectable* s = os_avail_.front();
       os_avail_.pop_front();
       TimeValue d;
-      bool has_deadline = s->deadline(d);
-      if (!s->isReady() && s->handle() < 0 && !(has_deadline && now >= d)) continue;
-      if (!has_deadline) return *s;
-      // Timers are served through the time-out below.
+      if (s->deadline(d)) continue;
+      if (s->isReady() || s->handle() >= 0) return *s;
     }
     // 2. Prepare every selectable for the wait; note the earliest deadline.
     TimeValue earliest = TimeValue::never();
@@ -232,7 +270,7 @@ Selectable& OsSelector::wait(bool nonblocking) {
     } else if (earliest_sel == nullptr) {
       timeout_us = -1;
     } else {
-      now = TimeValue::now();
+      TimeValue now = TimeValue::now();
       if (earliest <= now) {
         timeout_us = 0;
       } else {
@@ -240,9 +278,25 @@ Selectable& OsSelector::wait(bool nonblocking) {
         timeout_us = int64_t{left.sec} * 1000000 + left.usec;
       }
     }
-    // 5./6. Wait in the kernel.
+    // 5./6. Wait in the kernel: first polling, while that pays (the polls are waits without a
+    // time-out; a poll that found nothing starts a new pass, so the time-out is right again);
+    // then asleep, in the read of the only descriptor when that is all there is to wait for,
+    // else in epoll.
     bool timed_out = false;
-    Selectable* fired = osWait(timeout_us, timed_out);
+    Selectable* fired = nullptr;
+    BlockingReadable* sole = timeout_us < 0 ? soleBlockingReader() : nullptr;
+    Spin spin = timeout_us != 0 ? pollFirst(timeout_us, sole, fired, timed_out) : Spin::No;
+    if (spin == Spin::Expired) continue;
+    if (spin == Spin::Found && sole != nullptr) continue;  // it is ready: a new pass serves it
+    if (spin == Spin::No) {
+      if (sole != nullptr) {
+        sole->readBlocking();
+        spin_.sawIo(monotonicNs());
+        continue;
+      }
+      fired = osWait(timeout_us, timed_out);
+      if (!timed_out) spin_.sawIo(monotonicNs());
+    }
     if (fired != nullptr) {
       if (!fired->acknowledgeWakeup()) return *fired;
       continue;

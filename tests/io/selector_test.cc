@@ -165,7 +165,8 @@ TEST(Selector, HandlerRemovingItsOwnSelectable) {
 }
 
 TEST(Closure, ReferenceCountDeletesWithTheLastOwner) {
-  static int destroyed = 0;
+  static int destroyed;
+  destroyed = 0;  // the test may run repeatedly in one process
   struct Probe : BindBase<void> {
     ~Probe() override { ++destroyed; }
     void operator()() override {}

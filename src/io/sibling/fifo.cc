@@ -56,8 +56,12 @@ FifoReader::FifoReader(std::string path) : path_(std::move(path)), buf_(new uint
   ::unlink(path_.c_str());
   if (::mkfifo(path_.c_str(), 0600) != 0) error::throwErrno("Cannot create anonymous pipe");
   fd_ = ::open(path_.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-  if (fd_ < 0) {
+  // Opening a FIFO read-write never waits for a peer, blocking or not.
+  if (fd_ >= 0) blocking_fd_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd_ < 0 || blocking_fd_ < 0) {
     int e = errno;
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
     ::unlink(path_.c_str());
     error::throwSystemError("Cannot create anonymous pipe", e);
   }
@@ -70,6 +74,7 @@ FifoReader::FifoReader(std::string path) : path_(std::move(path)), buf_(new uint
 FifoReader::~FifoReader() {
   leaveAllSelectors();
   if (fd_ >= 0) ::close(fd_);
+  if (blocking_fd_ >= 0) ::close(blocking_fd_);
   ::unlink(path_.c_str());
 }
 
@@ -98,6 +103,19 @@ void FifoReader::readNow() {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN) error_ = errno;
     return;
+  }
+}
+
+void FifoReader::readBlocking() {
+  if (end_ != pos_ || error_ != 0) return;
+  pos_ = end_ = 0;
+  // Our own descriptor is a writer too, so this read never meets end of file. An interrupted
+  // read returns to the selector, which starts a new pass.
+  ssize_t n = ::read(blocking_fd_, buf_.get(), kBufferBytes);
+  if (n > 0) {
+    end_ = static_cast<size_t>(n);
+  } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
+    error_ = errno;
   }
 }
 

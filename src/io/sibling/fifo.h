@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "io/os_selector.h"
 #include "io/selectable.h"
 
 namespace io {
@@ -36,10 +37,11 @@ class FifoDirectory {
 // Path of the FIFO of one sibling.
 std::string fifoPath(const std::string& fifoprefix, int32_t id);
 
-// Reads a sibling's own FIFO. It is opened read-write, so it never blocks and never sees end of
-// file, whoever comes and goes on the writing side. The kernel buffer is enlarged where allowed
-// so that bursts of notices from several writers fit.
-class FifoReader : public virtual Selectable {
+// Reads a sibling's own FIFO. It is opened read-write, so it never sees end of file, whoever
+// comes and goes on the writing side. Reads never block, except in readBlocking, which a
+// selector calls when this FIFO is all it waits for. The kernel buffer is enlarged where
+// allowed so that bursts of notices from several writers fit.
+class FifoReader : public virtual Selectable, public BlockingReadable {
  public:
   static constexpr size_t kBufferBytes = 64 * 1024;
 
@@ -74,6 +76,12 @@ class FifoReader : public virtual Selectable {
   }
   // Reads what the FIFO holds now, if everything read before has been consumed.
   void readNow();
+  // Like readNow, but sleeps until the FIFO has something.
+  void readBlocking() override;
+  bool readAvailable() override {
+    readNow();
+    return isReady();
+  }
   // An error recorded by the last read (errno), 0 if none.
   int error() const { return error_; }
   const std::string& path() const { return path_; }
@@ -81,6 +89,7 @@ class FifoReader : public virtual Selectable {
  private:
   std::string path_;
   int fd_ = -1;
+  int blocking_fd_ = -1;  // the same FIFO, opened without O_NONBLOCK
   std::unique_ptr<uint8_t[]> buf_;
   size_t pos_ = 0;
   size_t end_ = 0;
