@@ -2,6 +2,7 @@
 // stand-in supervisor: what a blocking request does with the traffic that arrives meanwhile,
 // and how time-outs, error replies and refused peers reach the caller.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "harness.h"
 #include "meter/metric.h"
@@ -144,6 +145,71 @@ TEST(WorkerSdk, TimeOutsErrorRepliesAndRefusedPeersReachTheCaller) {
                         "time-out; GET_PSEUDO_RANDOM failed: no generator; rrrr; "
                         "Queue bnch has gone or was refused; send refused; gone bnch refused"}));
   EXPECT_EQ(s.peer_requests, (std::vector<std::pair<int32_t, int32_t>>{{QUEUE_BNCH, QUEUE_SCHD}}));
+}
+
+// Sends `count` events of 1 KiB to `peer` before it reads anything: far more than the write
+// area holds, while the peer does the same to it.
+VXTEST_CHILD(flood_child) {
+  auto me = static_cast<queue_t>(std::stoi(args.at(0)));
+  auto peer = static_cast<queue_t>(std::stoi(args.at(1)));
+  int count = std::stoi(args.at(2));
+  worker::Worker w(worker::Identity::forQueue(me));
+  int got = 0;
+  w.on<RETURN_PURE_ENTROPY>([&](ev<RETURN_PURE_ENTROPY>& e, queue_t from) {
+    if (from == peer && e.payload.size() == 1024 && static_cast<int>(e.inresponse) == got &&
+        ++got == count) {
+      w.log("got all from " + queueName(peer));
+    }
+  });
+  w.waitPeer(peer, 10s);
+  for (int k = 0; k < count; ++k) {
+    ev<RETURN_PURE_ENTROPY> e(peer, static_cast<uint32_t>(k), std::string(1024, 'x'));
+    w.send(peer, e);
+  }
+  w.initOk();
+  return w.run();
+}
+
+TEST(WorkerSdk, TwoWorkersFloodingEachOtherDoNotDeadlock) {
+  TestSupervisor s;
+  s.start(selfExe(), QUEUE_DBMS, {{"VXTEST_CHILD", "flood_child"}}, {"2 20 1000"});
+  s.start(selfExe(), QUEUE_TSDB, {{"VXTEST_CHILD", "flood_child"}}, {"20 2 1000"});
+  ASSERT_TRUE(s.runUntil([&] {
+    return s.worker(QUEUE_DBMS).hasLog("got all from tsdb") &&
+           s.worker(QUEUE_TSDB).hasLog("got all from dbms");
+  }));
+  for (queue_t q : {QUEUE_DBMS, QUEUE_TSDB}) {
+    ev<SYS_EXIT> bye;
+    s.send(q, bye);
+  }
+  EXPECT_EQ(s.waitExit(QUEUE_DBMS), 0);
+  EXPECT_EQ(s.waitExit(QUEUE_TSDB), 0);
+}
+
+VXTEST_CHILD(stuck_writer_child) {
+  worker::Worker w(worker::Identity::forQueue(QUEUE_SKIO));
+  w.initOk();
+  try {
+    for (int k = 0; k < 2000; ++k)
+      w.log(std::string(1024, 'x'));
+  } catch (const worker::ESupervisorGone&) {
+    return worker::kExitSupervisorGone;
+  }
+  return 70;  // the supervisor did not read: never reached
+}
+
+TEST(WorkerSdk, ASupervisorGoneWhileAWriteWaitsForRoomEndsTheWorker) {
+  TestSupervisor s;
+  TestSupervisor::Worker& w =
+      s.start(selfExe(), QUEUE_SKIO, {{"VXTEST_CHILD", "stuck_writer_child"}});
+  ASSERT_TRUE(s.runUntil([&] { return !w.init_oks.empty(); }));
+  // Nothing is read now: the worker's area fills and its next write waits.
+  ::usleep(300 * 1000);
+  EXPECT_EQ(w.exit_code, -1);
+  s.vanish();
+  TimeValue before = TimeValue::now();
+  EXPECT_EQ(s.waitExit(QUEUE_SKIO, 10), worker::kExitSupervisorGone) << w.stderr_text;
+  EXPECT_LT((TimeValue::now() - before).asDouble(), 2.0);
 }
 
 }  // namespace

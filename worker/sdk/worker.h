@@ -43,6 +43,7 @@
 #include "io/timer.h"
 #include "meter/group.h"
 #include "queues/events_control.h"
+#include "queues/ioprim.h"
 #include "sdk/errors.h"
 #include "sdk/identity.h"
 #include "sdk/parent_watch.h"
@@ -63,6 +64,8 @@ struct Options {
 };
 
 class ConditionFront;
+class GuardedIStream;
+class GuardedOStream;
 
 class Worker {
  public:
@@ -177,21 +180,24 @@ class Worker {
   bool leaving() const { return leaving_; }
 
  private:
+  friend class GuardedIStream;
+  friend class GuardedOStream;
+
   struct Peer {
     io::SiblingMessenger::SiblingRef si;
-    std::unique_ptr<protocol::ioprim> prim;  // destroyed before si
+    std::unique_ptr<GuardedIStream> in;
+    std::unique_ptr<GuardedOStream> out;
+    std::unique_ptr<protocol::ioprim> prim;  // destroyed first: it uses the streams above
     bool watched = false;                    // its input stream is in the loop's selector
-    bool poisoned = false;                   // sent bytes that are not events
+    bool reading = false;                    // an event of it is being read
+    bool poisoned = false;                   // it sent bytes that are not events
     bool waiting = false;                    // something was sent before it connected
     bool connected = false;
   };
+  // What a blocking wait reads while it waits: nothing (the rest of an event being read),
+  // the supervisor's stream (a request), or every peer's stream (a write that waits for room).
+  enum class Serve { Nothing, Supervisor, Peers };
   using Closure = refcount_ptr<BindBase<void>>;
-
-  // Values of the blocking call's selector.
-  static constexpr int kCallParentStream = 1;
-  static constexpr int kCallParentGone = 2;
-  static constexpr int kCallTimeout = 3;
-  static constexpr int kCallCondition = 4;
 
   Peer& peer(queues::queue_t q);
   bool peersChanged() const;
@@ -199,17 +205,22 @@ class Worker {
   void refreshPeer(int32_t q);
   void readFrom(int32_t q);
   std::unique_ptr<queues::event> readEvent(int32_t q);
-  void discard(Peer& p, int32_t q);
+  // Reads what a poisoned peer sent and drops it; false at its end.
+  bool discard(int32_t q);
   void peerEnded(int32_t q);
   void dispatch(queues::event& ev, queues::queue_t from);
+  void defer(std::unique_ptr<queues::event> ev, queues::queue_t from);
   // Answers what the runtime answers itself; false for anything else.
   bool handleInternally(queues::event& ev, queues::queue_t from);
   void reply(queues::queue_t to, queues::event& ev);
   uint32_t nextRequestId();
-  // Reads the supervisor's stream until the reply `id` arrives (id 0: none awaited) or
-  // `until` holds; see the top of this file.
+  // Waits until the reply `id` arrives (id 0: none awaited) or `until` holds, serving what
+  // `serve` says; events read meanwhile are kept for the loop. See the top of this file.
   std::unique_ptr<queues::event> block(uint32_t id, const std::function<bool()>& until,
-                                       Timeout timeout, const std::string& what);
+                                       Timeout timeout, const std::string& what, Serve serve);
+  // Called by the guarded streams when the real stream is not ready.
+  void waitReadable(int32_t q, io::IStream& real);
+  void waitWritable(int32_t q, io::OStream& real);
   [[noreturn]] void supervisorGone(const std::string& why);
   void fireTimer(TimerId id);
 
@@ -219,16 +230,14 @@ class Worker {
   std::unique_ptr<ParentWatch> watch_;
   std::unique_ptr<ConditionFront> changes_;
   std::vector<Peer> peers_;  // indexed by queue, 0 to io::kMaxSiblingId
-  io::Timer call_timer_;
   struct TimerEntry {
     std::unique_ptr<io::Timer> timer;
     Callback fn;
   };
   std::map<TimerId, TimerEntry> timers_;
   TimerId next_timer_ = 0;
-  // Declared last so that they are destroyed first, while everything they hold still exists.
+  // Declared after what it holds, so that it is destroyed first.
   io::Selector<Closure> sel_;
-  io::Selector<int> call_sel_;
 
   std::unordered_map<queues::event_t, Handler> handlers_;
   Handler unhandled_;
@@ -237,9 +246,12 @@ class Worker {
   std::function<bool(const control::Sys_Exit_Data&)> on_exit_;
   std::unordered_map<uint32_t, ReplyHandler> pending_;
   std::unordered_set<uint32_t> abandoned_;
-  std::deque<std::pair<std::unique_ptr<queues::event>, queues::queue_t>> deferred_;
+  // Work found while blocked, done by the loop before it waits again, in order.
+  std::deque<Callback> deferred_;
   const meter::Group* metrics_ = nullptr;
   uint32_t next_request_ = 0;
+  int blocked_ = 0;  // nesting depth of block()
+  int sending_ = 0;  // sends in progress (a wait inside one must not write)
   bool leaving_ = false;
   bool finished_ = false;
   int exit_code_ = 0;

@@ -1,0 +1,179 @@
+// Everything that waits: blocking requests, waits for a peer, for room to write and for the
+// rest of an event, and the user's timers and selectables.
+#include <spdlog/spdlog.h>
+
+#include "io/exceptions.h"
+#include "sdk/condition_front.h"
+#include "sdk/guarded_streams.h"
+#include "sdk/worker.h"
+
+namespace worker {
+
+using queues::event;
+using queues::queue_t;
+
+namespace {
+
+// Values of a blocking wait's selector; peers are kPeer + queue.
+constexpr int kParentGone = -1;
+constexpr int kTimeout = -2;
+constexpr int kCondition = -3;
+constexpr int kPeer = 0;
+
+// The events the supervisor sends as requests of its own: they may carry any inresponse and
+// are never replies.
+bool isSupervisorRequest(const event& ev) {
+  if (ev.exception) return false;
+  switch (ev.type) {
+    case queues::SYS_EXIT:
+    case queues::SET_LOG_LEVEL:
+    case queues::GET_METRIC:
+    case queues::GET_METRIC_TYPE:
+    case queues::LIST_METRICS:
+      return true;
+    default:
+      return false;
+  }
+}
+
+template <typename F>
+refcount_ptr<BindBase<void>> closure(F f) {
+  return makeFunctionClosure<void>(std::move(f));
+}
+
+}  // namespace
+
+std::unique_ptr<event> Worker::block(uint32_t id, const std::function<bool()>& until,
+                                     Timeout timeout, const std::string& what, Serve serve) {
+  if (until && until()) return nullptr;
+  // A selector of its own for every wait: waits nest (a write that waits for room inside an
+  // answer given while a request waits), and each watches only what it may touch.
+  io::Selector<int> sel;
+  io::Timer timer(timeout == kForever
+                      ? TimeValue::never()
+                      : TimeValue::now() + TimeValue::fromMilliseconds(timeout.count()));
+  std::unique_ptr<ConditionFront> cond;
+  sel.add(*watch_, kParentGone);
+  sel.add(timer, kTimeout);
+  if (until) {
+    cond = std::make_unique<ConditionFront>(*m_, until, what);
+    sel.add(*cond, kCondition);
+  }
+  // A stream already being read is never read again from inside: that would split its event.
+  for (int32_t q = 0; q <= io::kMaxSiblingId; ++q) {
+    const Peer& p = peers_[static_cast<size_t>(q)];
+    bool wanted = serve == Serve::Peers || (serve == Serve::Supervisor && q == 0);
+    if (wanted && p.watched && !p.reading) sel.add(p.si->istream(), kPeer + q);
+  }
+  ++blocked_;
+  struct Leave {
+    int& depth;
+    ~Leave() { --depth; }
+  } leave{blocked_};
+  for (;;) {
+    int got = sel.poll().second;
+    switch (got) {
+      case kCondition:
+        if (until()) return nullptr;
+        continue;
+      case kTimeout:
+        if (id != 0) abandoned_.insert(id);
+        throw ETimeout(what + ": no answer within " + std::to_string(timeout.count()) + " ms");
+      case kParentGone:
+        supervisorGone("its FIFO has no reader");
+    }
+    int32_t q = got - kPeer;
+    const Peer& p = peers_[static_cast<size_t>(q)];
+    if (p.poisoned) {
+      if (!discard(q)) sel.remove(p.si->istream());
+      continue;
+    }
+    std::unique_ptr<event> ev = readEvent(q);
+    if (ev == nullptr) {
+      // The stream ended (a supervisor's end has been raised by now) or turned to garbage.
+      if (finished_) throw EPeerGone(queues::QUEUE_MAIN, "ended: this worker has left");
+      if (sel.contains(p.si->istream())) sel.remove(p.si->istream());
+      continue;
+    }
+    if (q == 0 && id != 0 && ev->inresponse == id && !isSupervisorRequest(*ev)) return ev;
+    // Metric queries and log levels are answered at once (the supervisor may be waiting for
+    // them on someone else's behalf), unless a write is in progress: its event must not be
+    // split by another.
+    if (q == 0 && sending_ == 0 && isSupervisorRequest(*ev) && ev->type != queues::SYS_EXIT) {
+      dispatch(*ev, queues::QUEUE_MAIN);
+    } else {
+      defer(std::move(ev), static_cast<queue_t>(q));
+    }
+  }
+}
+
+void Worker::waitReadable(int32_t q, io::IStream& real) {
+  if (real.isReady()) return;
+  block(
+      0, [&real] { return real.isReady(); }, kForever, "Reading from " + queues::queueName(q),
+      Serve::Nothing);
+}
+
+// Reading the others while we wait lets them go on, and so frees our area if they are the
+// ones we wait for.
+void Worker::waitWritable(int32_t q, io::OStream& real) {
+  if (real.isReady()) return;
+  block(
+      0, [&real] { return real.isReady(); }, kForever, "Writing to " + queues::queueName(q),
+      Serve::Peers);
+}
+
+size_t GuardedIStream::readBegin(const uint8_t*& p) {
+  w_.waitReadable(peer_, real_);
+  return real_.readBegin(p);
+}
+
+size_t GuardedOStream::writeBegin(uint8_t*& p) {
+  w_.waitWritable(peer_, real_);
+  return real_.writeBegin(p);
+}
+
+void Worker::waitPeer(queue_t to, Timeout timeout) {
+  Peer& p = peer(to);
+  io::SiblingMessenger::SiblingRef si = p.si;
+  block(
+      0, [si] { return si->gone() || si->fifoOpen(); }, timeout,
+      "Waiting for " + queues::queueName(to), Serve::Supervisor);
+  if (si->gone()) throw EPeerGone(to, "has gone or was refused");
+  p.connected = true;
+}
+
+void Worker::watch(io::Selectable& s, Callback fn) {
+  sel_.add(s, closure(std::move(fn)));
+}
+
+void Worker::unwatch(io::Selectable& s) {
+  sel_.remove(s);
+}
+
+Worker::TimerId Worker::after(Timeout delay, Callback fn) {
+  TimerId id = ++next_timer_;
+  auto timer =
+      std::make_unique<io::Timer>(TimeValue::now() + TimeValue::fromMilliseconds(delay.count()));
+  sel_.add(*timer, closure([this, id] { fireTimer(id); }));
+  timers_.emplace(id, TimerEntry{std::move(timer), std::move(fn)});
+  return id;
+}
+
+void Worker::cancel(TimerId id) {
+  auto it = timers_.find(id);
+  if (it == timers_.end()) return;
+  sel_.remove(*it->second.timer);
+  timers_.erase(it);
+}
+
+void Worker::fireTimer(TimerId id) {
+  auto it = timers_.find(id);
+  if (it == timers_.end()) return;
+  Callback fn = std::move(it->second.fn);
+  sel_.remove(*it->second.timer);
+  timers_.erase(it);
+  fn();
+}
+
+}  // namespace worker
