@@ -43,33 +43,51 @@ refcount_ptr<BindBase<void>> closure(F f) {
 
 }  // namespace
 
+void Worker::setUpRequestWait() {
+  request_sel_.add(*watch_, kParentGone);
+  request_sel_.add(request_timer_, kTimeout);
+  request_sel_.add(peers_[0].si->istream(), kPeer + 0);
+}
+
 std::unique_ptr<event> Worker::block(uint32_t id, const std::function<bool()>& until,
                                      Timeout timeout, const std::string& what, Serve serve) {
   if (until && until()) return nullptr;
-  // A selector of its own for every wait: waits nest (a write that waits for room inside an
-  // answer given while a request waits), and each watches only what it may touch.
-  io::Selector<int> sel;
-  io::Timer timer(timeout == kForever
-                      ? TimeValue::never()
-                      : TimeValue::now() + TimeValue::fromMilliseconds(timeout.count()));
+  TimeValue deadline = timeout == kForever
+                           ? TimeValue::never()
+                           : TimeValue::now() + TimeValue::fromMilliseconds(timeout.count());
+  // Any other wait has a selector of its own: waits nest (a write that waits for room inside
+  // an answer given while a request waits), and each watches only what it may touch.
+  bool common = serve == Serve::Supervisor && !until && blocked_ == 0 && !peers_[0].reading;
+  io::Selector<int> local;
+  io::Selector<int>& sel = common ? request_sel_ : local;
+  io::Timer local_timer(deadline);
   std::unique_ptr<ConditionFront> cond;
-  sel.add(*watch_, kParentGone);
-  sel.add(timer, kTimeout);
-  if (until) {
-    cond = std::make_unique<ConditionFront>(*m_, until, what);
-    sel.add(*cond, kCondition);
-  }
-  // A stream already being read is never read again from inside: that would split its event.
-  for (int32_t q = 0; q <= io::kMaxSiblingId; ++q) {
-    const Peer& p = peers_[static_cast<size_t>(q)];
-    bool wanted = serve == Serve::Peers || (serve == Serve::Supervisor && q == 0);
-    if (wanted && p.watched && !p.reading) sel.add(p.si->istream(), kPeer + q);
+  if (common) {
+    request_timer_.set(deadline);
+  } else {
+    sel.add(*watch_, kParentGone);
+    sel.add(local_timer, kTimeout);
+    if (until) {
+      cond = std::make_unique<ConditionFront>(*m_, until, what);
+      sel.add(*cond, kCondition);
+    }
+    // A stream already being read is never read again from inside: that would split its
+    // event.
+    for (int32_t q = 0; q <= io::kMaxSiblingId; ++q) {
+      const Peer& p = peers_[static_cast<size_t>(q)];
+      bool wanted = serve == Serve::Peers || (serve == Serve::Supervisor && q == 0);
+      if (wanted && p.watched && !p.reading) sel.add(p.si->istream(), kPeer + q);
+    }
   }
   ++blocked_;
   struct Leave {
     int& depth;
-    ~Leave() { --depth; }
-  } leave{blocked_};
+    io::Timer& timer;
+    ~Leave() {
+      --depth;
+      timer.set(TimeValue::never());
+    }
+  } leave{blocked_, common ? request_timer_ : local_timer};
   for (;;) {
     int got = sel.poll().second;
     switch (got) {

@@ -39,6 +39,7 @@ Worker::Worker(Identity identity, Options options)
       *m_, [this] { return peersChanged(); }, "PeerChanges");
   sel_.add(*changes_, closure([this] { refreshPeers(); }));
   sel_.add(*watch_, closure([this] { supervisorGone("its FIFO has no reader"); }));
+  setUpRequestWait();
   block(
       0, [this] { return m_->writable(); }, options_.attach_timeout, "Waiting for the write area",
       Serve::Supervisor);

@@ -218,6 +218,8 @@ class Worker {
   // `serve` says; events read meanwhile are kept for the loop. See the top of this file.
   std::unique_ptr<queues::event> block(uint32_t id, const std::function<bool()>& until,
                                        Timeout timeout, const std::string& what, Serve serve);
+  // Registers what every request waits for in request_sel_.
+  void setUpRequestWait();
   // Called by the guarded streams when the real stream is not ready.
   void waitReadable(int32_t q, io::IStream& real);
   void waitWritable(int32_t q, io::OStream& real);
@@ -236,7 +238,10 @@ class Worker {
   };
   std::map<TimerId, TimerEntry> timers_;
   TimerId next_timer_ = 0;
-  // Declared after what it holds, so that it is destroyed first.
+  // Declared after what they hold, so that they are destroyed first. request_sel_ serves the
+  // common wait (a request, not nested) without building a selector each time.
+  io::Timer request_timer_;
+  io::Selector<int> request_sel_;
   io::Selector<Closure> sel_;
 
   std::unordered_map<queues::event_t, Handler> handlers_;
