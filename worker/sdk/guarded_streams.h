@@ -1,11 +1,17 @@
 // The streams a worker's event reader and writer see. They stand in front of a peer's sibling
 // streams and never let the event layer wait by itself: a read that must wait for the rest of
 // an event, and a write that must wait for room in the area, wait in the worker's own loop,
-// which also watches the supervisor (so a supervisor that goes away ends the wait) and, for a
-// write, keeps reading what peers send (so two workers writing to each other never both wait
-// for the other to read).
+// which also watches the supervisor (so a supervisor that goes away ends the wait).
+//
+// A write that waits for room keeps taking in what peers send, so that two workers writing to
+// each other never both wait for the other to read. It must not parse those bytes: an event
+// that straddles two messages would make it wait for the rest, while the peer waits for the
+// rest of ours. So it copies whole messages into the input stream's own queue (hold), which
+// acknowledges them at once, and the event reader takes them from there before it reads the
+// sibling stream again.
 #pragma once
 
+#include <deque>
 #include <string>
 
 #include "io/stream.h"
@@ -21,13 +27,23 @@ class GuardedIStream : public io::IStream {
   // Always: readBegin itself waits.
   bool isReady() const override { return true; }
   size_t readBegin(const uint8_t*& p) override;
-  void readCommit(size_t n) override { real_.readCommit(n); }
+  void readCommit(size_t n) override;
   void close() override { real_.close(); }
+
+  // Bytes taken in by hold() wait to be read.
+  bool holding() const { return !held_.empty(); }
+  // Takes in every message the sibling stream has now; false when that stream has ended (the
+  // end is met again when the held bytes have been read). Only while no read of the event
+  // reader is in progress on the sibling stream.
+  bool hold();
 
  private:
   Worker& w_;
   int32_t peer_;
   io::IStream& real_;
+  // Whole messages; appending never moves the front one, which the reader may be reading.
+  std::deque<std::string> held_;
+  size_t held_pos_ = 0;
 };
 
 class GuardedOStream : public io::OStream {

@@ -20,8 +20,13 @@ constexpr int kTimeout = -2;
 constexpr int kCondition = -3;
 constexpr int kPeer = 0;
 
-// The events the supervisor sends as requests of its own: they may carry any inresponse and
-// are never replies.
+template <typename F>
+refcount_ptr<BindBase<void>> closure(F f) {
+  return makeFunctionClosure<void>(std::move(f));
+}
+
+}  // namespace
+
 bool isSupervisorRequest(const event& ev) {
   if (ev.exception) return false;
   switch (ev.type) {
@@ -36,17 +41,10 @@ bool isSupervisorRequest(const event& ev) {
   }
 }
 
-template <typename F>
-refcount_ptr<BindBase<void>> closure(F f) {
-  return makeFunctionClosure<void>(std::move(f));
-}
-
-}  // namespace
-
 void Worker::setUpRequestWait() {
   request_sel_.add(*watch_, kParentGone);
   request_sel_.add(request_timer_, kTimeout);
-  request_sel_.add(peers_[0].si->istream(), kPeer + 0);
+  request_sel_.add(*peers_[0].readable, kPeer + 0);
 }
 
 std::unique_ptr<event> Worker::block(uint32_t id, const std::function<bool()>& until,
@@ -71,12 +69,14 @@ std::unique_ptr<event> Worker::block(uint32_t id, const std::function<bool()>& u
       cond = std::make_unique<ConditionFront>(*m_, until, what);
       sel.add(*cond, kCondition);
     }
-    // A stream already being read is never read again from inside: that would split its
-    // event.
-    for (int32_t q = 0; q <= io::kMaxSiblingId; ++q) {
+    if (serve == Serve::Supervisor && peers_[0].watched && !peers_[0].reading) {
+      sel.add(*peers_[0].readable, kPeer + 0);
+    }
+    // A write that waits takes in every peer's messages as they come; a peer being read
+    // cannot be (see hold).
+    for (int32_t q = 0; serve == Serve::Peers && q <= io::kMaxSiblingId; ++q) {
       const Peer& p = peers_[static_cast<size_t>(q)];
-      bool wanted = serve == Serve::Peers || (serve == Serve::Supervisor && q == 0);
-      if (wanted && p.watched && !p.reading) sel.add(p.si->istream(), kPeer + q);
+      if (p.watched && !p.reading) sel.add(p.si->istream(), kPeer + q);
     }
   }
   ++blocked_;
@@ -101,26 +101,21 @@ std::unique_ptr<event> Worker::block(uint32_t id, const std::function<bool()>& u
         supervisorGone("its FIFO has no reader");
     }
     int32_t q = got - kPeer;
-    const Peer& p = peers_[static_cast<size_t>(q)];
-    if (p.poisoned) {
-      if (!discard(q)) sel.remove(p.si->istream());
+    if (serve == Serve::Peers) {
+      if (!hold(q)) sel.remove(peers_[static_cast<size_t>(q)].si->istream());
       continue;
     }
-    std::unique_ptr<event> ev = readEvent(q);
-    if (ev == nullptr) {
-      // The stream ended (a supervisor's end has been raised by now) or turned to garbage.
-      if (finished_) throw EPeerGone(queues::QUEUE_MAIN, "ended: this worker has left");
-      if (sel.contains(p.si->istream())) sel.remove(p.si->istream());
-      continue;
-    }
-    if (q == 0 && id != 0 && ev->inresponse == id && !isSupervisorRequest(*ev)) return ev;
+    std::unique_ptr<event> ev = readEvent(0);
+    // An end of the supervisor's stream has been raised by now, unless we have left.
+    if (ev == nullptr) throw EPeerGone(queues::QUEUE_MAIN, "ended: this worker has left");
+    if (id != 0 && ev->inresponse == id && !isSupervisorRequest(*ev)) return ev;
     // Metric queries and log levels are answered at once (the supervisor may be waiting for
     // them on someone else's behalf), unless a write is in progress: its event must not be
     // split by another.
-    if (q == 0 && sending_ == 0 && isSupervisorRequest(*ev) && ev->type != queues::SYS_EXIT) {
+    if (sending_ == 0 && isSupervisorRequest(*ev) && ev->type != queues::SYS_EXIT) {
       dispatch(*ev, queues::QUEUE_MAIN);
     } else {
-      defer(std::move(ev), static_cast<queue_t>(q));
+      defer(std::move(ev), queues::QUEUE_MAIN);
     }
   }
 }
@@ -132,8 +127,8 @@ void Worker::waitReadable(int32_t q, io::IStream& real) {
       Serve::Nothing);
 }
 
-// Reading the others while we wait lets them go on, and so frees our area if they are the
-// ones we wait for.
+// Taking in what the others send while we wait lets them go on, and so frees our area if
+// they are the ones we wait for.
 void Worker::waitWritable(int32_t q, io::OStream& real) {
   if (real.isReady()) return;
   block(
@@ -142,8 +137,35 @@ void Worker::waitWritable(int32_t q, io::OStream& real) {
 }
 
 size_t GuardedIStream::readBegin(const uint8_t*& p) {
+  if (!held_.empty()) {
+    p = reinterpret_cast<const uint8_t*>(held_.front().data()) + held_pos_;
+    return held_.front().size() - held_pos_;
+  }
   w_.waitReadable(peer_, real_);
   return real_.readBegin(p);
+}
+
+void GuardedIStream::readCommit(size_t n) {
+  if (held_.empty()) return real_.readCommit(n);
+  held_pos_ += n;
+  if (held_pos_ == held_.front().size()) {
+    held_.pop_front();
+    held_pos_ = 0;
+  }
+}
+
+bool GuardedIStream::hold() {
+  try {
+    while (real_.isReady()) {
+      const uint8_t* p;
+      size_t n = real_.readBegin(p);
+      held_.emplace_back(reinterpret_cast<const char*>(p), n);
+      real_.readCommit(n);
+    }
+    return true;
+  } catch (const io::EEndOfStream&) {
+    return false;
+  }
 }
 
 size_t GuardedOStream::writeBegin(uint8_t*& p) {

@@ -78,16 +78,30 @@ void Worker::refreshPeer(int32_t q) {
   Peer& p = peers_[static_cast<size_t>(q)];
   io::SiblingMessenger::SiblingRef cur = m_->findSibling(q);
   if (cur.get() == p.si.get() || p.reading) return;
-  if (p.watched) sel_.remove(p.si->istream());
+  if (p.watched) sel_.remove(*p.readable);
   p.prim.reset();  // it reads the old streams
   p = Peer{};
   p.si = cur;
   if (!p.si) return;
   p.in = std::make_unique<GuardedIStream>(*this, q, p.si->istream());
   p.out = std::make_unique<GuardedOStream>(*this, q, p.si->ostream());
+  p.readable = std::make_unique<ConditionFront>(
+      *m_, [this, q] { return readable(q); }, p.si->istream().describe());
   p.prim = std::make_unique<protocol::ioprim>(p.in.get(), p.out.get());
-  sel_.add(p.si->istream(), closure([this, q] { readFrom(q); }));
+  sel_.add(*p.readable, closure([this, q] { readFrom(q); }));
   p.watched = true;
+}
+
+bool Worker::readable(int32_t q) const {
+  const Peer& p = peers_[static_cast<size_t>(q)];
+  return p.in->holding() || p.si->istream().isReady();
+}
+
+bool Worker::hold(int32_t q) {
+  Peer& p = peers_[static_cast<size_t>(q)];
+  // The event reader holds part of a message: taking the rest would take it twice.
+  if (p.reading || (p.prim && p.prim->readPending() != 0)) return false;
+  return p.in->hold();
 }
 
 std::unique_ptr<event> Worker::readEvent(int32_t q) {
@@ -125,7 +139,7 @@ void Worker::readFrom(int32_t q) {
 }
 
 bool Worker::discard(int32_t q) {
-  io::IStream& in = peers_[static_cast<size_t>(q)].si->istream();
+  io::IStream& in = *peers_[static_cast<size_t>(q)].in;
   try {
     const uint8_t* data;
     in.readCommit(in.readBegin(data));
@@ -139,7 +153,7 @@ bool Worker::discard(int32_t q) {
 void Worker::peerEnded(int32_t q) {
   Peer& p = peers_[static_cast<size_t>(q)];
   if (p.watched) {
-    sel_.remove(p.si->istream());
+    sel_.remove(*p.readable);
     p.watched = false;
   }
   if (q == 0) {

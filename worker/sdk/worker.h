@@ -63,6 +63,11 @@ struct Options {
   Timeout attach_timeout = std::chrono::seconds(30);
 };
 
+// The events the supervisor sends as requests of its own, which the runtime answers itself
+// (SYS_EXIT, SET_LOG_LEVEL and the metric queries). They may carry any inresponse and are
+// never replies.
+bool isSupervisorRequest(const queues::event& ev);
+
 class ConditionFront;
 class GuardedIStream;
 class GuardedOStream;
@@ -187,15 +192,18 @@ class Worker {
     io::SiblingMessenger::SiblingRef si;
     std::unique_ptr<GuardedIStream> in;
     std::unique_ptr<GuardedOStream> out;
+    // Ready while there is something to read: held bytes or a message of the sibling stream.
+    std::unique_ptr<ConditionFront> readable;
     std::unique_ptr<protocol::ioprim> prim;  // destroyed first: it uses the streams above
-    bool watched = false;                    // its input stream is in the loop's selector
+    bool watched = false;                    // `readable` is in the loop's selector
     bool reading = false;                    // an event of it is being read
     bool poisoned = false;                   // it sent bytes that are not events
     bool waiting = false;                    // something was sent before it connected
     bool connected = false;
   };
   // What a blocking wait reads while it waits: nothing (the rest of an event being read),
-  // the supervisor's stream (a request), or every peer's stream (a write that waits for room).
+  // the supervisor's events (a request), or every peer's messages, held unparsed (a write that
+  // waits for room).
   enum class Serve { Nothing, Supervisor, Peers };
   using Closure = refcount_ptr<BindBase<void>>;
 
@@ -203,6 +211,9 @@ class Worker {
   bool peersChanged() const;
   void refreshPeers();
   void refreshPeer(int32_t q);
+  bool readable(int32_t q) const;
+  // Holds what peer q sent, if no read of it is in progress; false when its stream has ended.
+  bool hold(int32_t q);
   void readFrom(int32_t q);
   std::unique_ptr<queues::event> readEvent(int32_t q);
   // Reads what a poisoned peer sent and drops it; false at its end.
