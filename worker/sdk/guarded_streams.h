@@ -3,12 +3,13 @@
 // an event, and a write that must wait for room in the area, wait in the worker's own loop,
 // which also watches the supervisor (so a supervisor that goes away ends the wait).
 //
-// A write that waits for room keeps taking in what peers send, so that two workers writing to
-// each other never both wait for the other to read. It must not parse those bytes: an event
-// that straddles two messages would make it wait for the rest, while the peer waits for the
-// rest of ours. So it copies whole messages into the input stream's own queue (hold), which
-// acknowledges them at once, and the event reader takes them from there before it reads the
-// sibling stream again.
+// Such a wait keeps taking in what every peer sends, so that workers writing to each other
+// never all wait for one another. It must not parse those bytes: an event that straddles two
+// messages would make it wait for the rest, while the peer, waiting for room, waits for us to
+// take in ours. So it copies whole messages into the input stream's own queue (hold), which
+// acknowledges them at once. The event reader reads only that queue, filled one message at a
+// time when it is empty, so held messages can be taken in whatever the reader is doing and
+// are read in the order they were sent.
 #pragma once
 
 #include <deque>
@@ -30,20 +31,24 @@ class GuardedIStream : public io::IStream {
   void readCommit(size_t n) override;
   void close() override { real_.close(); }
 
-  // Bytes taken in by hold() wait to be read.
-  bool holding() const { return !held_.empty(); }
+  // Something can be read without waiting: held bytes, a message, or the stream's end.
+  bool readable() const { return !held_.empty() || real_.isReady(); }
   // Takes in every message the sibling stream has now; false when that stream has ended (the
-  // end is met again when the held bytes have been read). Only while no read of the event
-  // reader is in progress on the sibling stream.
+  // end is met again once the held bytes have been read).
   bool hold();
 
  private:
+  // Copies the sibling stream's next message to the back of the queue; EEndOfStream at its
+  // end.
+  void take();
+
   Worker& w_;
   int32_t peer_;
   io::IStream& real_;
   // Whole messages; appending never moves the front one, which the reader may be reading.
   std::deque<std::string> held_;
   size_t held_pos_ = 0;
+  std::string spare_;  // the last message read, kept for its capacity
 };
 
 class GuardedOStream : public io::OStream {

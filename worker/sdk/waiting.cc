@@ -2,6 +2,7 @@
 // rest of an event, and the user's timers and selectables.
 #include <spdlog/spdlog.h>
 
+#include "error/assert.h"
 #include "io/exceptions.h"
 #include "sdk/condition_front.h"
 #include "sdk/guarded_streams.h"
@@ -72,11 +73,9 @@ std::unique_ptr<event> Worker::block(uint32_t id, const std::function<bool()>& u
     if (serve == Serve::Supervisor && peers_[0].watched && !peers_[0].reading) {
       sel.add(*peers_[0].readable, kPeer + 0);
     }
-    // A write that waits takes in every peer's messages as they come; a peer being read
-    // cannot be (see hold).
     for (int32_t q = 0; serve == Serve::Peers && q <= io::kMaxSiblingId; ++q) {
       const Peer& p = peers_[static_cast<size_t>(q)];
-      if (p.watched && !p.reading) sel.add(p.si->istream(), kPeer + q);
+      if (p.watched) sel.add(p.si->istream(), kPeer + q);
     }
   }
   ++blocked_;
@@ -102,7 +101,9 @@ std::unique_ptr<event> Worker::block(uint32_t id, const std::function<bool()>& u
     }
     int32_t q = got - kPeer;
     if (serve == Serve::Peers) {
-      if (!hold(q)) sel.remove(peers_[static_cast<size_t>(q)].si->istream());
+      const Peer& p = peers_[static_cast<size_t>(q)];
+      // Its end is left for the event reader, after what was held.
+      if (!p.in->hold()) sel.remove(p.si->istream());
       continue;
     }
     std::unique_ptr<event> ev = readEvent(0);
@@ -120,11 +121,13 @@ std::unique_ptr<event> Worker::block(uint32_t id, const std::function<bool()>& u
   }
 }
 
-void Worker::waitReadable(int32_t q, io::IStream& real) {
-  if (real.isReady()) return;
+// The writer of the rest may itself wait for room that only others can give back: they go on
+// as we take in what they send.
+void Worker::waitReadable(int32_t q, const GuardedIStream& in) {
+  if (in.readable()) return;
   block(
-      0, [&real] { return real.isReady(); }, kForever, "Reading from " + queues::queueName(q),
-      Serve::Nothing);
+      0, [&in] { return in.readable(); }, kForever, "Reading from " + queues::queueName(q),
+      Serve::Peers);
 }
 
 // Taking in what the others send while we wait lets them go on, and so frees our area if
@@ -137,31 +140,38 @@ void Worker::waitWritable(int32_t q, io::OStream& real) {
 }
 
 size_t GuardedIStream::readBegin(const uint8_t*& p) {
-  if (!held_.empty()) {
-    p = reinterpret_cast<const uint8_t*>(held_.front().data()) + held_pos_;
-    return held_.front().size() - held_pos_;
+  if (held_.empty()) {
+    w_.waitReadable(peer_, *this);
+    if (held_.empty()) take();
   }
-  w_.waitReadable(peer_, real_);
-  return real_.readBegin(p);
+  p = reinterpret_cast<const uint8_t*>(held_.front().data()) + held_pos_;
+  return held_.front().size() - held_pos_;
 }
 
 void GuardedIStream::readCommit(size_t n) {
-  if (held_.empty()) return real_.readCommit(n);
+  VX_ASSERT(!held_.empty() && n <= held_.front().size() - held_pos_,
+            "Committed more than was offered by ", describe());
   held_pos_ += n;
-  if (held_pos_ == held_.front().size()) {
-    held_.pop_front();
-    held_pos_ = 0;
-  }
+  if (held_pos_ < held_.front().size()) return;
+  spare_ = std::move(held_.front());
+  held_.pop_front();
+  held_pos_ = 0;
+}
+
+void GuardedIStream::take() {
+  const uint8_t* p;
+  size_t n = real_.readBegin(p);
+  VX_ASSERT(n > 0, describe(), " offered an empty message");
+  spare_.assign(reinterpret_cast<const char*>(p), n);
+  held_.push_back(std::move(spare_));
+  spare_ = std::string();
+  real_.readCommit(n);
 }
 
 bool GuardedIStream::hold() {
   try {
-    while (real_.isReady()) {
-      const uint8_t* p;
-      size_t n = real_.readBegin(p);
-      held_.emplace_back(reinterpret_cast<const char*>(p), n);
-      real_.readCommit(n);
-    }
+    while (real_.isReady())
+      take();
     return true;
   } catch (const io::EEndOfStream&) {
     return false;

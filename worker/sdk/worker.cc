@@ -93,15 +93,7 @@ void Worker::refreshPeer(int32_t q) {
 }
 
 bool Worker::readable(int32_t q) const {
-  const Peer& p = peers_[static_cast<size_t>(q)];
-  return p.in->holding() || p.si->istream().isReady();
-}
-
-bool Worker::hold(int32_t q) {
-  Peer& p = peers_[static_cast<size_t>(q)];
-  // The event reader holds part of a message: taking the rest would take it twice.
-  if (p.reading || (p.prim && p.prim->readPending() != 0)) return false;
-  return p.in->hold();
+  return peers_[static_cast<size_t>(q)].in->readable();
 }
 
 std::unique_ptr<event> Worker::readEvent(int32_t q) {

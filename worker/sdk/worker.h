@@ -20,6 +20,10 @@
 // the handlers, in order, when the loop runs again. Other peers' streams simply wait. No
 // handler is ever called from inside a blocking request.
 //
+// A send that waits for room in this worker's area, and a read that waits for the rest of an
+// event, take in every peer's messages meanwhile without parsing them (guarded_streams.h), so
+// that workers writing large events to each other never wait for one another forever.
+//
 // A supervisor that has gone (its FIFO lost its reader, or its stream ended while this worker
 // was not leaving) ends run() with kExitSupervisorGone, and makes a blocking request raise
 // ESupervisorGone; neither waits for anything.
@@ -201,10 +205,10 @@ class Worker {
     bool waiting = false;                    // something was sent before it connected
     bool connected = false;
   };
-  // What a blocking wait reads while it waits: nothing (the rest of an event being read),
-  // the supervisor's events (a request), or every peer's messages, held unparsed (a write that
-  // waits for room).
-  enum class Serve { Nothing, Supervisor, Peers };
+  // What a blocking wait reads while it waits: the supervisor's events (a request, a wait for
+  // a peer), or every peer's messages, held unparsed (a write that waits for room, a read that
+  // waits for the rest of an event; see guarded_streams.h).
+  enum class Serve { Supervisor, Peers };
   using Closure = refcount_ptr<BindBase<void>>;
 
   Peer& peer(queues::queue_t q);
@@ -212,8 +216,6 @@ class Worker {
   void refreshPeers();
   void refreshPeer(int32_t q);
   bool readable(int32_t q) const;
-  // Holds what peer q sent, if no read of it is in progress; false when its stream has ended.
-  bool hold(int32_t q);
   void readFrom(int32_t q);
   std::unique_ptr<queues::event> readEvent(int32_t q);
   // Reads what a poisoned peer sent and drops it; false at its end.
@@ -231,8 +233,8 @@ class Worker {
                                        Timeout timeout, const std::string& what, Serve serve);
   // Registers what every request waits for in request_sel_.
   void setUpRequestWait();
-  // Called by the guarded streams when the real stream is not ready.
-  void waitReadable(int32_t q, io::IStream& real);
+  // Called by the guarded streams when nothing can be read, or there is no room to write.
+  void waitReadable(int32_t q, const GuardedIStream& in);
   void waitWritable(int32_t q, io::OStream& real);
   [[noreturn]] void supervisorGone(const std::string& why);
   void fireTimer(TimerId id);
