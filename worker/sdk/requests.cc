@@ -1,0 +1,169 @@
+// Requests to the supervisor: blocking and asynchronous, and the typed helpers.
+#include <spdlog/spdlog.h>
+
+#include "io/exceptions.h"
+#include "sdk/condition_front.h"
+#include "sdk/worker.h"
+
+namespace worker {
+
+using queues::event;
+using queues::queue_t;
+
+namespace {
+
+TimeValue deadline(Timeout timeout) {
+  if (timeout == kForever) return TimeValue::never();
+  return TimeValue::now() + TimeValue::fromMilliseconds(timeout.count());
+}
+
+// The events the supervisor sends as requests of its own: they may carry any inresponse and
+// are never replies.
+bool isSupervisorRequest(const event& ev) {
+  if (ev.exception) return false;
+  switch (ev.type) {
+    case queues::SYS_EXIT:
+    case queues::SET_LOG_LEVEL:
+    case queues::GET_METRIC:
+    case queues::GET_METRIC_TYPE:
+    case queues::LIST_METRICS:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Metric queries and log levels are answered even while a request blocks: the supervisor may
+// be waiting for them on behalf of someone else.
+bool answersAtOnce(const event& ev) {
+  return isSupervisorRequest(ev) && ev.type != queues::SYS_EXIT;
+}
+
+template <queues::event_t Reply>
+queues::payload_t<Reply> replyPayload(std::unique_ptr<event> ev, queues::event_t request) {
+  if (ev->exception) {
+    throw ERequestFailed(queues::eventName(request) +
+                         " failed: " + static_cast<const queues::exevent&>(*ev).message);
+  }
+  auto* r = queues::as<Reply>(*ev);
+  if (r == nullptr) {
+    throw error::Exception("Unexpected reply " + queues::eventName(ev->type) + " to " +
+                           queues::eventName(request));
+  }
+  return std::move(r->payload);
+}
+
+}  // namespace
+
+uint32_t Worker::nextRequestId() {
+  if (++next_request_ == 0) ++next_request_;
+  return next_request_;
+}
+
+std::unique_ptr<event> Worker::block(uint32_t id, const std::function<bool()>& until,
+                                     Timeout timeout, const std::string& what) {
+  std::unique_ptr<ConditionFront> cond;
+  if (until) {
+    if (until()) return nullptr;
+    cond = std::make_unique<ConditionFront>(*m_, until, what);
+    call_sel_.add(*cond, kCallCondition);
+  }
+  call_timer_.set(deadline(timeout));
+  struct Cleanup {
+    Worker& w;
+    ConditionFront* cond;
+    ~Cleanup() {
+      w.call_timer_.set(TimeValue::never());
+      if (cond != nullptr) w.call_sel_.remove(*cond);
+    }
+  } cleanup{*this, cond.get()};
+  for (;;) {
+    switch (call_sel_.poll().second) {
+      case kCallCondition:
+        if (until()) return nullptr;
+        break;
+      case kCallTimeout:
+        if (id != 0) abandoned_.insert(id);
+        throw ETimeout(what + ": no answer within " + std::to_string(timeout.count()) + " ms");
+      case kCallParentGone:
+        supervisorGone("its FIFO has no reader");
+      case kCallParentStream: {
+        std::unique_ptr<event> ev = readEvent(0);
+        if (ev == nullptr) {
+          // The stream ended; readEvent has recorded what that means.
+          throw ESupervisorGone("its stream ended");
+        }
+        if (id != 0 && ev->inresponse == id && !isSupervisorRequest(*ev)) return ev;
+        if (answersAtOnce(*ev)) {
+          dispatch(*ev, queues::QUEUE_MAIN);
+        } else {
+          deferred_.emplace_back(std::move(ev), queues::QUEUE_MAIN);
+        }
+        break;
+      }
+    }
+  }
+}
+
+uint32_t Worker::request(event& req, ReplyHandler on_reply) {
+  uint32_t id = nextRequestId();
+  req.inresponse = id;
+  send(queues::QUEUE_MAIN, req);
+  pending_[id] = std::move(on_reply);
+  return id;
+}
+
+std::unique_ptr<event> Worker::call(event& req, Timeout timeout) {
+  uint32_t id = nextRequestId();
+  req.inresponse = id;
+  send(queues::QUEUE_MAIN, req);
+  return block(id, {}, timeout, queues::eventName(req.type));
+}
+
+void Worker::initOk(const std::set<queue_t>& depend_on) {
+  queues::ev<queues::INIT_OK> ev(queues::QUEUE_MAIN, 0, {depend_on});
+  send(queues::QUEUE_MAIN, ev);
+}
+
+control::Server_Configuration_Fields Worker::requestConfiguration(Timeout timeout) {
+  queues::ev<queues::REQUEST_SERVER_CONFIGURATION> req;
+  return replyPayload<queues::SERVER_CONFIGURATION>(call(req, timeout), req.type);
+}
+
+std::map<std::string, std::string> Worker::requestVariables(Timeout timeout) {
+  queues::ev<queues::REQUEST_SERVER_VARIABLE_FIELDS> req;
+  return replyPayload<queues::RETURN_SERVER_VARIABLE_FIELDS>(call(req, timeout), req.type).vars;
+}
+
+std::string Worker::pureEntropy(uint32_t bytes, Timeout timeout) {
+  queues::ev<queues::GET_PURE_ENTROPY> req(queues::QUEUE_MAIN, 0, static_cast<int32_t>(bytes));
+  return replyPayload<queues::RETURN_PURE_ENTROPY>(call(req, timeout), req.type);
+}
+
+std::string Worker::pseudoRandom(uint32_t bytes, bool prefer_pure_entropy, Timeout timeout) {
+  queues::ev<queues::GET_PSEUDO_RANDOM> req(queues::QUEUE_MAIN, 0, {bytes, prefer_pure_entropy});
+  return replyPayload<queues::RETURN_PSEUDO_RANDOM>(call(req, timeout), req.type);
+}
+
+void Worker::storeVariables(const std::map<std::string, std::string>& vars) {
+  queues::ev<queues::STORE_SERVER_VARIABLE_FIELDS> ev(queues::QUEUE_MAIN, 0, {vars});
+  send(queues::QUEUE_MAIN, ev);
+}
+
+void Worker::log(const std::string& msg, int32_t log_type) {
+  queues::ev<queues::SYSTEM_LOG_REQUEST> ev(queues::QUEUE_MAIN, 0, {msg, log_type});
+  send(queues::QUEUE_MAIN, ev);
+}
+
+void Worker::requestSpawn(queue_t queue) {
+  queues::ev<queues::REQUEST_SPAWN_PROCESS> ev(queues::QUEUE_MAIN, 0, queue);
+  send(queues::QUEUE_MAIN, ev);
+}
+
+void Worker::supportMetrics(const meter::Group& root) {
+  metrics_ = &root;
+  queues::ev<queues::SUPPORTS_METRICS> ev;
+  send(queues::QUEUE_MAIN, ev);
+}
+
+}  // namespace worker
