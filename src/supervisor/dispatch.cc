@@ -11,6 +11,14 @@
 
 namespace supervisor {
 
+namespace {
+
+// Requests waiting for the entropy pool, beyond which new ones are refused at once: pure
+// entropy arrives slowly, and a worker asking faster must not grow the supervisor.
+constexpr size_t kMaxWaitingRandomRequests = 65536;
+
+}  // namespace
+
 void MainProcess::onWorkerReadable(VexlanProcess& p) {
   // One message may hold several events; those already in hand are read at once, since the
   // stream reports only what it has not handed out yet.
@@ -47,7 +55,8 @@ void MainProcess::streamEnded(VexlanProcess& p) {
 
 void MainProcess::dispatch(VexlanProcess& p, queues::event& ev) {
   // A worker's own mistake, not ours: it ends the run like any other bad input.
-  if (ev.dest != queues::QUEUE_MAIN) throw error::Exception("Main got message not destined for main.");
+  if (ev.dest != queues::QUEUE_MAIN)
+    throw error::Exception("Main got message not destined for main.");
   const queues::queue_t from = p.entry.queue;
   const queues::event_t type = ev.exception ? queues::MESSAGE_EXCEPTION : ev.type;
   switch (type) {
@@ -71,6 +80,9 @@ void MainProcess::dispatch(VexlanProcess& p, queues::event& ev) {
     case queues::REQUEST_SPAWN_PROCESS:
       return onSpawnRequest(p, queues::as<queues::REQUEST_SPAWN_PROCESS>(ev)->payload);
     case queues::GET_PURE_ENTROPY:
+      if (entropy_.waitingPureEntropy() >= kMaxWaitingRandomRequests) {
+        return refuse({from, ev.inresponse}, "Too many entropy requests waiting");
+      }
       entropy_.enqueue_pure_entropy({from, ev.inresponse},
                                     queues::as<queues::GET_PURE_ENTROPY>(ev)->payload);
       return;
@@ -80,6 +92,9 @@ void MainProcess::dispatch(VexlanProcess& p, queues::event& ev) {
       int32_t bytes = d.bytes > uint32_t{std::numeric_limits<int32_t>::max()}
                           ? std::numeric_limits<int32_t>::max()
                           : static_cast<int32_t>(d.bytes);
+      if (entropy_.waitingPseudoRandom() >= kMaxWaitingRandomRequests) {
+        return refuse({from, ev.inresponse}, "Too many random requests waiting");
+      }
       entropy_.enqueue_pseudo_random({from, ev.inresponse}, bytes, d.prefer_pure_entropy);
       return;
     }
@@ -133,8 +148,9 @@ void MainProcess::onInitOk(VexlanProcess& p, const queues::event& ev) {
 
 void MainProcess::onSpawnRequest(VexlanProcess& p, queues::queue_t queue) {
   if (shutting_down_) {
-    slog("vexland ignoring request for spawn of demand-load process because of shutdown in "
-         "progress");
+    slog(
+        "vexland ignoring request for spawn of demand-load process because of shutdown in "
+        "progress");
     return;
   }
   std::optional<WorkerEntry> row = copyIfDemandLoad(queue);
@@ -157,7 +173,8 @@ void MainProcess::onSetLogLevel(const queues::event& ev) {
   for (const LogLevelDelivery& d : routeLogLevels(levels, registry_.snames())) {
     queues::ev<queues::SET_LOG_LEVEL> one(queues::QUEUE_MAIN, 0);
     one.payload.logger_level[d.key] = d.level;
-    if (VexlanProcess* r = registry_.findByQueue(d.queue)) sendToProcess(*r, one, queues::QUEUE_MAIN);
+    if (VexlanProcess* r = registry_.findByQueue(d.queue))
+      sendToProcess(*r, one, queues::QUEUE_MAIN);
   }
 }
 

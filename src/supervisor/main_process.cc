@@ -78,8 +78,8 @@ void MainProcess::start(const std::vector<WorkerEntry>& startup) {
   if (!saved.empty()) entropy_.restore(saved);
 
   const uint64_t mapsize = uint32_t{cfg_.smem_size} << 20;
-  smparent_ = std::make_unique<SMParent>(*this, cfg_.smem_prefix, mapsize,
-                                         sliceUnit(cfg_.smem_size));
+  smparent_ =
+      std::make_unique<SMParent>(*this, cfg_.smem_prefix, mapsize, sliceUnit(cfg_.smem_size));
   io::SiblingMessenger& messenger = smparent_->createMessenger();
   watch(messenger.newSiblings(), makeClosure(this, &MainProcess::onNewSibling));
 

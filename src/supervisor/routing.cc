@@ -45,9 +45,9 @@ void MainProcess::onNewSibling() {
     VexlanProcess* p = registry_.findByQueue(queue);
     // A child chooses the id it connects as: one we did not start it as is its fault.
     if (p == nullptr || p->connected() || p->state != WorkerState::Starting) {
-      throw io::ESiblingProtocolError(
-          si->id(), "connected as queue " + queues::queueName(queue) +
-                        ", which no worker waiting to connect was started as");
+      throw io::ESiblingProtocolError(si->id(),
+                                      "connected as queue " + queues::queueName(queue) +
+                                          ", which no worker waiting to connect was started as");
     }
     p->connect(si);
     watch(si->istream(), makeClosure(p, &VexlanProcess::onReadable));

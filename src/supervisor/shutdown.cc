@@ -87,28 +87,31 @@ void MainProcess::onWorkerGone(VexlanProcess& p) {
   p.process_gone = true;
   unwatch(*p.child);
   const int code = p.child->exitCode();
-  // What it was sent is freed; what it sent before it ended is read now, up to the end of its
-  // stream, so that a worker ending without leaving the messenger is judged like one that did.
+  // What it was sent is freed; what it sent before it ended can still be read.
   smparent_->messenger().siblingDied(p.entry.queue);
+  if (code != 0 && !p.killed) {
+    if (int sig = p.child->terminatingSignal(); sig != 0) {
+      slog("Process " + p.tag() + " was killed by signal " + std::to_string(sig) + " (" +
+           ::strsignal(sig) + ")");
+    }
+    slog("Process " + p.tag() + " terminated unexpectedly with exit code " + std::to_string(code) +
+         ". Will shut down.");
+    emergency("Process " + p.tag() + " terminated unexpectedly with exit code " +
+              std::to_string(code));
+  }
+  // Its events are read up to the end of its stream, so that a worker that ended without
+  // leaving the messenger is judged like one that left: outside a shutdown only a
+  // demand-loaded worker may end.
   if (p.connected()) {
     io::IStream& in = p.sibling().istream();
     while (!p.istream_eos && selector_.contains(in) && in.isReady())
       onWorkerReadable(p);
+  } else if (!shutting_down_ && !p.entry.demandLoad()) {
+    emergency("Process " + p.tag() + " shut down.");
   }
-  if (code == 0 || p.killed) {
-    slog("Process " + p.tag() + " successfully shut down");
-    removeRecord(p);
-    stopOrderStep();
-    return;
-  }
-  if (int sig = p.child->terminatingSignal(); sig != 0) {
-    slog("Process " + p.tag() + " was killed by signal " + std::to_string(sig) + " (" +
-         ::strsignal(sig) + ")");
-  }
-  slog("Process " + p.tag() + " terminated unexpectedly with exit code " + std::to_string(code) +
-       ". Will shut down.");
-  emergency("Process " + p.tag() + " terminated unexpectedly with exit code " +
-            std::to_string(code));
+  slog("Process " + p.tag() + " successfully shut down");
+  removeRecord(p);
+  stopOrderStep();
 }
 
 void MainProcess::removeRecord(VexlanProcess& p) {

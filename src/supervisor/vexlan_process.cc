@@ -23,8 +23,8 @@ void VexlanProcess::connect(io::SiblingMessenger::SiblingRef sibling) {
 
 std::string VexlanProcess::stateDump() const {
   return "state=" + std::to_string(static_cast<int>(state)) +
-         " process_gone=" + (process_gone ? "1" : "0") + " istream_eos=" +
-         (istream_eos ? "1" : "0") + " stderr_eos=" + (stderr_eos ? "1" : "0");
+         " process_gone=" + (process_gone ? "1" : "0") +
+         " istream_eos=" + (istream_eos ? "1" : "0") + " stderr_eos=" + (stderr_eos ? "1" : "0");
 }
 
 void VexlanProcess::onReadable() {

@@ -117,8 +117,8 @@ uint64_t smemSliceSize(queues::queue_t queue, uint64_t slice_unit) {
   if (const queues::WorkerRow* row = queues::findWorkerRow(queue)) {
     return row->smem_slices * slice_unit;
   }
-  throw error::Exception("argh: someone asked for smem slice size for id " +
-                         std::to_string(queue) + " which we don't know...");
+  throw error::Exception("argh: someone asked for smem slice size for id " + std::to_string(queue) +
+                         " which we don't know...");
 }
 
 }  // namespace supervisor

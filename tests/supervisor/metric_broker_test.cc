@@ -156,22 +156,20 @@ TEST(MetricBroker, AWorkerThatEndsNeitherBlocksNorReceives) {
   out.workers.erase(Q(2));
   broker.reply(Q(20), queues::ev<queues::RETURN_METRIC_UINT64>(queues::QUEUE_MAIN, from_dbms, 1));
   EXPECT_EQ(out.sent.size(), 3u);
-  EXPECT_THROW(broker.reply(Q(2), queues::ev<queues::RETURN_METRIC_UINT64>(
-                                      queues::QUEUE_MAIN, to_dbms, 1)),
-               error::EFatal);
+  EXPECT_THROW(
+      broker.reply(Q(2), queues::ev<queues::RETURN_METRIC_UINT64>(queues::QUEUE_MAIN, to_dbms, 1)),
+      error::EFatal);
   EXPECT_EQ(broker.pendingRequests(), 0u);
 }
 
 TEST(LogLevelRelay, KeysAddressOneWorkerOrAll) {
   std::map<std::string, Q> workers = {{"dbms", Q(2)}, {"tsdb", Q(20)}, {"schd", Q(1)}};
   std::vector<LogLevelDelivery> d =
-      routeLogLevels({{"dbms/events", 1}, {"rmch/x", 2}, {"default", 3}, {"tsdb/a/b", 4}},
-                     workers);
-  EXPECT_THAT(d, ElementsAre(LogLevelDelivery{Q(2), "events", 1},
-                             LogLevelDelivery{Q(1), "default", 3},
-                             LogLevelDelivery{Q(2), "default", 3},
-                             LogLevelDelivery{Q(20), "default", 3},
-                             LogLevelDelivery{Q(20), "a/b", 4}));
+      routeLogLevels({{"dbms/events", 1}, {"rmch/x", 2}, {"default", 3}, {"tsdb/a/b", 4}}, workers);
+  EXPECT_THAT(
+      d, ElementsAre(LogLevelDelivery{Q(2), "events", 1}, LogLevelDelivery{Q(1), "default", 3},
+                     LogLevelDelivery{Q(2), "default", 3}, LogLevelDelivery{Q(20), "default", 3},
+                     LogLevelDelivery{Q(20), "a/b", 4}));
   EXPECT_THAT(routeLogLevels({{"*/x", 0}}, {{"dbms", Q(2)}}),
               ElementsAre(LogLevelDelivery{Q(2), "x", 0}));
 }

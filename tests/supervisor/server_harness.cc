@@ -32,8 +32,8 @@ std::map<std::string, std::string> Server::env(std::map<std::string, std::string
 }
 
 void Server::start(const std::map<std::string, std::string>& env_more) {
-  program_ = std::make_unique<Program>(VX_VEXLAND, std::vector<std::string>{"-v", "-f", configFile()},
-                                       env(env_more));
+  program_ = std::make_unique<Program>(
+      VX_VEXLAND, std::vector<std::string>{"-v", "-f", configFile()}, env(env_more));
 }
 
 bool Server::waitErr(const std::string& text, std::chrono::milliseconds limit) {

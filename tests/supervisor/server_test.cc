@@ -6,8 +6,8 @@
 
 #include <iterator>
 #include <regex>
-#include <sstream>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "supervisor/server_harness.h"
@@ -49,13 +49,13 @@ TEST(Server, StartsTheDefaultTableAndStopsItInDependencyOrder) {
   s.start({{"VXW_SCHD_DEPEND_ON", "dbms,tsdb"}, {"VXW_DBMS_STDERR", "dbms says hello"}});
   ASSERT_TRUE(s.waitErr("Vexlan: Spawned OK.\n"));
   ASSERT_TRUE(s.waitLog("All children up and running"));
-  EXPECT_EQ(spawned(s.log()),
-            (std::vector<std::string>{
-                "vexlan-dbms.exe", "vexlan-tsdb.exe", "vexlan-scheduler.exe", "vexlan-remcheck.exe",
-                "vexlan-socketio.exe", "vexlan-alarm.exe", "vexlan-alert.exe", "vexlan-snmp.exe",
-                "vexlan-esxi.exe", "vexlan-broadcast.exe", "vexlan-forecast.exe",
-                "vexlan-netscan.exe", "vexlan-report.exe", "vexlan-router.exe",
-                "vexlan-nodeclass.exe", "vexlan-uplink.exe"}));
+  EXPECT_EQ(
+      spawned(s.log()),
+      (std::vector<std::string>{
+          "vexlan-dbms.exe", "vexlan-tsdb.exe", "vexlan-scheduler.exe", "vexlan-remcheck.exe",
+          "vexlan-socketio.exe", "vexlan-alarm.exe", "vexlan-alert.exe", "vexlan-snmp.exe",
+          "vexlan-esxi.exe", "vexlan-broadcast.exe", "vexlan-forecast.exe", "vexlan-netscan.exe",
+          "vexlan-report.exe", "vexlan-router.exe", "vexlan-nodeclass.exe", "vexlan-uplink.exe"}));
   EXPECT_THAT(s.log(), HasSubstr("Process [dbms]: dbms says hello"));
   std::string status = s.status();
   EXPECT_THAT(status, HasSubstr("\"state\": \"running\""));
@@ -83,7 +83,8 @@ TEST(Server, StartsTheDefaultTableAndStopsItInDependencyOrder) {
 
 TEST(Server, PassiveGridMasterWithTheExtraProcess) {
   Server s("wapi_enabled = true");
-  s.start({{"VX_GRID_ROLE", "master"}, {"VX_EXTRA_PROCESS", "vexlan-worker,"},
+  s.start({{"VX_GRID_ROLE", "master"},
+           {"VX_EXTRA_PROCESS", "vexlan-worker,"},
            {"VXW_EXTR_TRACE", "1"}});
   ASSERT_TRUE(s.waitLog("All children up and running"));
   EXPECT_EQ(spawned(s.log()),
@@ -93,6 +94,9 @@ TEST(Server, PassiveGridMasterWithTheExtraProcess) {
                                       "vexlan-uplink.exe", "vexlan-wapi.exe", "vexlan-worker"}));
   EXPECT_TRUE(s.waitLog("[extr]: configuration received"));
   EXPECT_THAT(s.log(), HasSubstr("passive 1)"));
+  // SIGUSR1 rotates the server log at once; the server runs on.
+  ::kill(s.program().pid(), SIGUSR1);
+  EXPECT_TRUE(waitFile(s.dir() + "/log/server.log.1.txt", "Flushing log..."));
   Outcome o = s.stop(SIGTERM);
   EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_TRUE(s.allGone());
@@ -159,8 +163,8 @@ TEST(Server, NetCheckFileChangesReachTheDatabaseWorker) {
   Server s;
   std::string file = s.dir() + "/netchecks.conf";
   vxtest::writeFile(file, "[disk]\ncommand=/bin/true\n");
-  vxtest::writeFile(s.configFile(), "custom_netcheck_conf = \"" + file + "\"\n" +
-                                        vxtest::readFile(s.configFile()));
+  vxtest::writeFile(s.configFile(),
+                    "custom_netcheck_conf = \"" + file + "\"\n" + vxtest::readFile(s.configFile()));
   s.start({{"VXW_DBMS_TRACE", "1"}, {"VX_NETCHECK_INTERVAL_MS", "50"}});
   ASSERT_TRUE(s.waitLog("[dbms]: got UPDATE_NETCHECKS from main"));
   std::this_thread::sleep_for(200ms);  // unchanged: nothing more is sent
@@ -174,14 +178,16 @@ TEST(Server, NetCheckFileChangesReachTheDatabaseWorker) {
 
 TEST(Server, WorkersThatNeedOneAnotherAreToldToExitTogether) {
   Server s;
-  s.start({{"VXW_SCHD_DEPEND_ON", "dbms"}, {"VXW_DBMS_DEPEND_ON", "schd"},
+  s.start({{"VXW_SCHD_DEPEND_ON", "dbms"},
+           {"VXW_DBMS_DEPEND_ON", "schd"},
            {"VXW_GRID_DEPEND_ON", "schd"}});
   ASSERT_TRUE(s.waitLog("All children up and running"));
   Outcome o = s.stop();
   EXPECT_EQ(o.status, 0) << o.err;
   std::string log = s.log();
-  size_t ring = at(log, "Workers [schd] [dbms] need one another to shut down; telling them to "
-                        "exit together");
+  size_t ring = at(log,
+                   "Workers [schd] [dbms] need one another to shut down; telling them to "
+                   "exit together");
   EXPECT_GT(ring, at(log, "Process [grid] successfully shut down"));
   EXPECT_GT(at(log, "Telling vexlan-dbms.exe to exit"), ring);
   EXPECT_TRUE(s.allGone());
@@ -242,23 +248,37 @@ TEST_P(ServerFailure, EndsTheRunAndLeavesNothingRunning) {
 INSTANTIATE_TEST_SUITE_P(
     Workers, ServerFailure,
     testing::Values(
-        Failure{"ExitCode3", {{"VXW_SKIO_EXIT", "3:300"}}, "",
+        Failure{"ExitCode3",
+                {{"VXW_SKIO_EXIT", "3:300"}},
+                "",
                 "Process [skio] terminated unexpectedly with exit code 3"},
         Failure{"LeavesOnItsOwn", {{"VXW_SKIO_EXIT", "0:300"}}, "", "Process [skio] shut down."},
-        Failure{"SecondInitOk", {{"VXW_DBMS_SECOND_INIT_OK", "1"}}, "",
+        Failure{"SecondInitOk",
+                {{"VXW_DBMS_SECOND_INIT_OK", "1"}},
+                "",
                 "Reading from process [dbms] caused: Child dbms sent Init_Ok while not in "
                 "Initing state!"},
-        Failure{"Garbage", {{"VXW_TSDB_GARBAGE", "1"}}, "",
+        Failure{"Garbage",
+                {{"VXW_TSDB_GARBAGE", "1"}},
+                "",
                 "Reading from process [tsdb] caused: fdio >> event: unknown type index: 250"},
-        Failure{"WrongDestination", {}, "wrongdest",
+        Failure{"WrongDestination",
+                {},
+                "wrongdest",
                 "Reading from process [extr] caused: Main got message not destined for main."},
-        Failure{"LyingLength", {}, "lie",
+        Failure{"LyingLength",
+                {},
+                "lie",
                 "Reading from process [extr] caused: Process [extr] sent only part of an event "
                 "for 1000 ms"},
-        Failure{"Flood", {}, "flood",
+        Failure{"Flood",
+                {},
+                "flood",
                 "Process [extr] has not taken its events for 1000 ms: the supervisor's message "
                 "area is full"},
-        Failure{"ClaimsAnUnknownId", {}, "claim",
+        Failure{"ClaimsAnUnknownId",
+                {},
+                "claim",
                 "Protocol violation by sibling 30: argh: someone asked for smem slice size for "
                 "id 30 which we don't know..."}),
     [](const testing::TestParamInfo<Failure>& info) { return info.param.name; });

@@ -20,10 +20,20 @@ ServerStatus sample() {
   s.pid = 42;
   s.started = TimeValue(1700000000, 5);
   s.updated = TimeValue(1700000001, 250000);
-  s.workers.push_back({"schd", queues::QUEUE_SCHD, "vexlan-scheduler.exe", "running", 43,
-                       TimeValue(1700000000, 900000), {queues::QUEUE_DBMS, queues::QUEUE_TSDB}});
-  s.workers.push_back({"extr", queues::QUEUE_EXTRA, "odd \"name\"\\\n\x01", "starting", 44,
-                       TimeValue(1700000001, 0), {}});
+  s.workers.push_back({"schd",
+                       queues::QUEUE_SCHD,
+                       "vexlan-scheduler.exe",
+                       "running",
+                       43,
+                       TimeValue(1700000000, 900000),
+                       {queues::QUEUE_DBMS, queues::QUEUE_TSDB}});
+  s.workers.push_back({"extr",
+                       queues::QUEUE_EXTRA,
+                       "odd \"name\"\\\n\x01",
+                       "starting",
+                       44,
+                       TimeValue(1700000001, 0),
+                       {}});
   s.idle.push_back({"keyg", queues::QUEUE_KEYG, "vexlan-keygen.exe"});
   return s;
 }
@@ -76,8 +86,7 @@ TEST(StatusFile, PathFollowsTheRuntimeDirectoryChoice) {
       ::setenv(name.c_str(), value.c_str(), 1);
     return path;
   };
-  EXPECT_EQ(with({{"VX_STATUS_FILE", "/x/s.json"}, {"RUNTIME_DIRECTORY", "/run/v"}}),
-            "/x/s.json");
+  EXPECT_EQ(with({{"VX_STATUS_FILE", "/x/s.json"}, {"RUNTIME_DIRECTORY", "/run/v"}}), "/x/s.json");
   EXPECT_EQ(with({{"RUNTIME_DIRECTORY", "/run/vexlan:/run/other"}, {"XDG_RUNTIME_DIR", "/r"}}),
             "/run/vexlan/status.json");
   EXPECT_EQ(with({{"XDG_RUNTIME_DIR", "/run/user/7"}}), "/run/user/7/vexlan-status.json");

@@ -54,8 +54,10 @@ TEST(StopOrder, ARingIsReleasedTogetherOnlyWhenNothingElseCanMove) {
 TEST(StopOrder, RingsNamedFromOutsideWaitForTheirNamers) {
   // 5 and 6 form a ring that 7 (in a ring with 8) names; a worker naming itself is a ring of
   // one.
-  std::vector<StopCandidate> recs = {{Q(5), kRun, {Q(6)}},        {Q(6), kRun, {Q(5)}},
-                                     {Q(7), kRun, {Q(8), Q(5)}},  {Q(8), kRun, {Q(7)}},
+  std::vector<StopCandidate> recs = {{Q(5), kRun, {Q(6)}},
+                                     {Q(6), kRun, {Q(5)}},
+                                     {Q(7), kRun, {Q(8), Q(5)}},
+                                     {Q(8), kRun, {Q(7)}},
                                      {Q(9), kRun, {Q(9)}}};
   StopDecision d = decideStopOrder(recs);
   EXPECT_THAT(d.cycles, ElementsAre(ElementsAre(7, 8), ElementsAre(9)));

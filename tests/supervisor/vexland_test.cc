@@ -112,9 +112,9 @@ TEST(Vexland, EachDaemonTakesTheNextFreeEventAndAPidFileOnlyOnce) {
 TEST(Vexland, ServiceModeTellsTheServiceManagerReadyThenWhatItWaitsFor) {
   vxtest::Server server;
   vxtest::NotifySocket manager(server.dir() + "/notify");
-  vxtest::Program p(kVexland, {"-f", server.configFile()},
-                    server.env({{"NOTIFY_SOCKET", server.dir() + "/notify"},
-                                {"VXW_DBMS_DEPEND_ON", "tsdb"}}));
+  vxtest::Program p(
+      kVexland, {"-f", server.configFile()},
+      server.env({{"NOTIFY_SOCKET", server.dir() + "/notify"}, {"VXW_DBMS_DEPEND_ON", "tsdb"}}));
   EXPECT_THAT(manager.until("READY=1"), HasSubstr("READY=1\nSTATUS="));
   ::kill(p.pid(), SIGTERM);
   std::string stopping = manager.until("STATUS=All workers have ended");
