@@ -138,9 +138,10 @@ void MainProcess::onInitOk(VexlanProcess& p, const queues::event& ev) {
       }
     }
     if (!waiting) {
-      entry::notifySpawnedOK();
+      // Logged first: whoever is told the server is up finds the log saying so.
       all_up_ = true;
       slog("All children up and running");
+      entry::notifySpawnedOK();
     }
   }
   stopOrderStep();

@@ -112,10 +112,13 @@ TEST(Vexland, EachDaemonTakesTheNextFreeEventAndAPidFileOnlyOnce) {
 TEST(Vexland, ServiceModeTellsTheServiceManagerReadyThenWhatItWaitsFor) {
   vxtest::Server server;
   vxtest::NotifySocket manager(server.dir() + "/notify");
-  vxtest::Program p(
-      kVexland, {"-f", server.configFile()},
-      server.env({{"NOTIFY_SOCKET", server.dir() + "/notify"}, {"VXW_DBMS_DEPEND_ON", "tsdb"}}));
+  vxtest::Program p(kVexland, {"-f", server.configFile()},
+                    server.env({{"NOTIFY_SOCKET", server.dir() + "/notify"},
+                                {"VXW_DBMS_DEPEND_ON", "tsdb"},
+                                {"VXW_TSDB_INIT_DELAY_MS", "200"}}));
   EXPECT_THAT(manager.until("READY=1"), HasSubstr("READY=1\nSTATUS="));
+  // Ready only once the slowest worker is up.
+  EXPECT_THAT(server.log(), HasSubstr("All children up and running"));
   ::kill(p.pid(), SIGTERM);
   std::string stopping = manager.until("STATUS=All workers have ended");
   EXPECT_THAT(stopping, HasSubstr("STOPPING=1"));
@@ -126,6 +129,23 @@ TEST(Vexland, ServiceModeTellsTheServiceManagerReadyThenWhatItWaitsFor) {
   Outcome outside = vxtest::run(kVexland, {"-p"});  // a last -p is ignored
   EXPECT_EQ(outside.status, 1);
   EXPECT_THAT(outside.err, MatchesRegex("Error starting Vexlan: Unable to start service: .+\n"));
+}
+
+// A worker failing under the service manager ends the service with a failure, so that the
+// manager's restart on failure applies, and takes every worker with it.
+TEST(Vexland, ServiceModeEndsWithAFailureAfterAnEmergency) {
+  vxtest::Server server;
+  vxtest::NotifySocket manager(server.dir() + "/notify");
+  vxtest::Program p(
+      kVexland, {"-f", server.configFile()},
+      server.env({{"NOTIFY_SOCKET", server.dir() + "/notify"}, {"VXW_SKIO_EXIT", "3:100"}}));
+  EXPECT_THAT(manager.until("READY=1"), HasSubstr("READY=1"));
+  std::string end = manager.until("STOPPING=1");
+  EXPECT_THAT(end, HasSubstr("STATUS=Fatal error: Process [skio] terminated unexpectedly with "
+                             "exit code 3|"));
+  EXPECT_THAT(end, HasSubstr("STATUS=Emergency shutdown|"));
+  EXPECT_EQ(p.wait().status, 1);
+  EXPECT_TRUE(server.allGone());
 }
 
 }  // namespace
