@@ -90,7 +90,7 @@ bool TestSupervisor::runUntil(const std::function<bool()>& done, double seconds)
     sel.add(timer, kTimeout);
     if (m_) sel.add(m_->newSiblings(), kNew);
     for (auto& [q, w] : workers_) {
-      if (w.si && !w.stream_ended && w.read_error.empty())
+      if (w.si && !w.stream_ended && w.read_error.empty() && unread.count(q) == 0)
         sel.add(w.si->istream(), q * 4 + kStream);
       if (!w.stderr_ended) sel.add(w.proc->stdErr(), q * 4 + kStderr);
       if (w.exit_code < 0) sel.add(*w.proc, q * 4 + kEnd);

@@ -74,6 +74,8 @@ class TestSupervisor : public io::SiblingMessengerParent {
   std::vector<std::pair<int32_t, int32_t>> peer_requests;  // (target, requester)
   // Sees each event first; true when the test answered it itself.
   std::function<bool(Worker& from, queues::event& ev)> intercept;
+  // Workers whose streams are left unread: what they send stays in their write areas.
+  std::set<queues::queue_t> unread;
 
  private:
   bool messageToNonexistantSibling(int32_t target, int32_t requester) override;

@@ -2,6 +2,9 @@
 // stand-in supervisor: what a blocking request does with the traffic that arrives meanwhile,
 // and how time-outs, error replies and refused peers reach the caller.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include "harness.h"
 #include "meter/metric.h"
@@ -144,6 +147,151 @@ TEST(WorkerSdk, TimeOutsErrorRepliesAndRefusedPeersReachTheCaller) {
                         "time-out; GET_PSEUDO_RANDOM failed: no generator; rrrr; "
                         "Queue bnch has gone or was refused; send refused; gone bnch refused"}));
   EXPECT_EQ(s.peer_requests, (std::vector<std::pair<int32_t, int32_t>>{{QUEUE_BNCH, QUEUE_SCHD}}));
+}
+
+// Sends `count` events of 100 to 2000 bytes to `peer` before it reads anything: far more than
+// the write area holds, while the peer does the same to it. Sizes vary so that events often
+// straddle two blocks.
+std::string payload(int k) {
+  return std::string(static_cast<size_t>(100 + k * 317 % 1900), static_cast<char>('a' + k % 26));
+}
+
+VXTEST_CHILD(flood_child) {
+  auto me = static_cast<queue_t>(std::stoi(args.at(0)));
+  auto peer = static_cast<queue_t>(std::stoi(args.at(1)));
+  int count = std::stoi(args.at(2));
+  worker::Worker w(worker::Identity::forQueue(me));
+  int got = 0;
+  w.on<RETURN_PURE_ENTROPY>([&](ev<RETURN_PURE_ENTROPY>& e, queue_t from) {
+    if (from == peer && e.payload == payload(got) && ++got == count) {
+      w.log("got all from " + queueName(peer));
+    }
+  });
+  w.waitPeer(peer, 10s);
+  for (int k = 0; k < count; ++k) {
+    ev<RETURN_PURE_ENTROPY> e(peer, 0, payload(k));
+    w.send(peer, e);
+  }
+  w.initOk();
+  return w.run();
+}
+
+// Both run, so a peer request made before the other has attached finds it.
+void knowEachOther(TestSupervisor& s) {
+  for (queue_t q : {QUEUE_DBMS, QUEUE_TSDB})
+    s.demand_load[q] = {selfExe(), {}};
+}
+
+TEST(WorkerSdk, TwoWorkersFloodingEachOtherDoNotDeadlock) {
+  TestSupervisor s;
+  knowEachOther(s);
+  s.start(selfExe(), QUEUE_DBMS, {{"VXTEST_CHILD", "flood_child"}}, {"2 20 1000"});
+  s.start(selfExe(), QUEUE_TSDB, {{"VXTEST_CHILD", "flood_child"}}, {"20 2 1000"});
+  ASSERT_TRUE(s.runUntil([&] {
+    return s.worker(QUEUE_DBMS).hasLog("got all from tsdb") &&
+           s.worker(QUEUE_TSDB).hasLog("got all from dbms");
+  })) << s.worker(QUEUE_DBMS).stderr_text
+      << s.worker(QUEUE_TSDB).stderr_text;
+  for (queue_t q : {QUEUE_DBMS, QUEUE_TSDB}) {
+    ev<SYS_EXIT> bye;
+    s.send(q, bye);
+  }
+  EXPECT_EQ(s.waitExit(QUEUE_DBMS), 0);
+  EXPECT_EQ(s.waitExit(QUEUE_TSDB), 0);
+}
+
+// Events several times larger than the room left in the writer's area, with contents that
+// show a lost, repeated or reordered piece.
+std::string bigPayload(int k) {
+  std::string s(static_cast<size_t>(40000 + 30000 * k), '\0');
+  for (size_t i = 0; i < s.size(); ++i)
+    s[i] = static_cast<char>((i * 7 + static_cast<size_t>(k)) % 251);
+  return s;
+}
+constexpr int kBigEvents = 3;
+
+// Fills most of its area with log lines the supervisor leaves unread, then sends its peer
+// events far larger than the room left: the room comes back only as the peer takes in what it
+// is sent, while the peer, in the same state, sends to it. It tells the test on its standard
+// error (which the supervisor still reads) when its sends have returned.
+VXTEST_CHILD(crossing_child) {
+  auto me = static_cast<queue_t>(std::stoi(args.at(0)));
+  auto peer = static_cast<queue_t>(std::stoi(args.at(1)));
+  worker::Worker w(worker::Identity::forQueue(me));
+  int got = 0;
+  w.on<RETURN_PURE_ENTROPY>([&](ev<RETURN_PURE_ENTROPY>& e, queue_t from) {
+    if (from == peer && e.payload == bigPayload(got) && ++got == kBigEvents) {
+      w.log("got all from " + queueName(peer));
+    }
+  });
+  w.waitPeer(peer, 10s);
+  for (int k = 0; k < 230; ++k)
+    w.log(std::string(1000, 'f'));
+  for (int k = 0; k < kBigEvents; ++k) {
+    ev<RETURN_PURE_ENTROPY> e(peer, 0, bigPayload(k));
+    w.send(peer, e);
+  }
+  std::fputs("sent\n", stderr);
+  std::fflush(stderr);
+  w.initOk();
+  return w.run();
+}
+
+// Both workers wait for room in the middle of an event while the other's event, also split
+// across messages, waits to be read. Neither may wait for the rest of the other's event while
+// its own stays half-written.
+TEST(WorkerSdk, WorkersWritingLargeEventsToEachOtherWithFullAreasDoNotDeadlock) {
+  TestSupervisor s;
+  s.unread = {QUEUE_DBMS, QUEUE_TSDB};
+  knowEachOther(s);
+  TestSupervisor::Worker& a =
+      s.start(selfExe(), QUEUE_DBMS, {{"VXTEST_CHILD", "crossing_child"}}, {"2 20"});
+  TestSupervisor::Worker& b =
+      s.start(selfExe(), QUEUE_TSDB, {{"VXTEST_CHILD", "crossing_child"}}, {"20 2"});
+  ASSERT_TRUE(s.runUntil(
+      [&] {
+        return a.stderr_text.find("sent") != std::string::npos &&
+               b.stderr_text.find("sent") != std::string::npos;
+      },
+      10))
+      << "both sends still wait";
+  s.unread.clear();
+  ASSERT_TRUE(s.runUntil([&] {
+    return a.hasLog("got all from tsdb") && b.hasLog("got all from dbms");
+  })) << a.stderr_text
+      << b.stderr_text;
+  for (queue_t q : {QUEUE_DBMS, QUEUE_TSDB}) {
+    ev<SYS_EXIT> bye;
+    s.send(q, bye);
+  }
+  EXPECT_EQ(s.waitExit(QUEUE_DBMS), 0);
+  EXPECT_EQ(s.waitExit(QUEUE_TSDB), 0);
+}
+
+VXTEST_CHILD(stuck_writer_child) {
+  worker::Worker w(worker::Identity::forQueue(QUEUE_SKIO));
+  w.initOk();
+  try {
+    for (int k = 0; k < 2000; ++k)
+      w.log(std::string(1024, 'x'));
+  } catch (const worker::ESupervisorGone&) {
+    return worker::kExitSupervisorGone;
+  }
+  return 70;  // the supervisor did not read: never reached
+}
+
+TEST(WorkerSdk, ASupervisorGoneWhileAWriteWaitsForRoomEndsTheWorker) {
+  TestSupervisor s;
+  TestSupervisor::Worker& w =
+      s.start(selfExe(), QUEUE_SKIO, {{"VXTEST_CHILD", "stuck_writer_child"}});
+  ASSERT_TRUE(s.runUntil([&] { return !w.init_oks.empty(); }));
+  // Nothing is read now: the worker's area fills and its next write waits.
+  ::usleep(300 * 1000);
+  EXPECT_EQ(w.exit_code, -1);
+  s.vanish();
+  TimeValue before = TimeValue::now();
+  EXPECT_EQ(s.waitExit(QUEUE_SKIO, 10), worker::kExitSupervisorGone) << w.stderr_text;
+  EXPECT_LT((TimeValue::now() - before).asDouble(), 2.0);
 }
 
 }  // namespace

@@ -28,19 +28,6 @@ std::string queueList(const std::set<queue_t>& queues) {
   return s;
 }
 
-bool servedForSupervisor(queues::event_t type) {
-  switch (type) {
-    case queues::SYS_EXIT:
-    case queues::SET_LOG_LEVEL:
-    case queues::GET_METRIC:
-    case queues::GET_METRIC_TYPE:
-    case queues::LIST_METRICS:
-      return true;
-    default:
-      return false;
-  }
-}
-
 }  // namespace
 
 Uptime::Uptime(meter::Group* parent, std::string name)
@@ -92,7 +79,7 @@ void ReferenceWorker::report(const std::string& msg) {
 void ReferenceWorker::observe(const queues::event& ev, queue_t from) {
   ++counters_.received;
   counters_.by_type.add(queues::eventName(ev.type), 0);
-  if (from == queues::QUEUE_MAIN && servedForSupervisor(ev.type)) ++counters_.served;
+  if (from == queues::QUEUE_MAIN && worker::isSupervisorRequest(ev)) ++counters_.served;
   std::string line = "got " + queues::eventName(ev.type) + " from " + queues::queueName(from) +
                      " (inresponse " + std::to_string(static_cast<int32_t>(ev.inresponse)) + ")";
   events_log_->debug("{}", line);

@@ -1,8 +1,4 @@
 // Requests to the supervisor: blocking and asynchronous, and the typed helpers.
-#include <spdlog/spdlog.h>
-
-#include "io/exceptions.h"
-#include "sdk/condition_front.h"
 #include "sdk/worker.h"
 
 namespace worker {
@@ -11,33 +7,6 @@ using queues::event;
 using queues::queue_t;
 
 namespace {
-
-TimeValue deadline(Timeout timeout) {
-  if (timeout == kForever) return TimeValue::never();
-  return TimeValue::now() + TimeValue::fromMilliseconds(timeout.count());
-}
-
-// The events the supervisor sends as requests of its own: they may carry any inresponse and
-// are never replies.
-bool isSupervisorRequest(const event& ev) {
-  if (ev.exception) return false;
-  switch (ev.type) {
-    case queues::SYS_EXIT:
-    case queues::SET_LOG_LEVEL:
-    case queues::GET_METRIC:
-    case queues::GET_METRIC_TYPE:
-    case queues::LIST_METRICS:
-      return true;
-    default:
-      return false;
-  }
-}
-
-// Metric queries and log levels are answered even while a request blocks: the supervisor may
-// be waiting for them on behalf of someone else.
-bool answersAtOnce(const event& ev) {
-  return isSupervisorRequest(ev) && ev.type != queues::SYS_EXIT;
-}
 
 template <queues::event_t Reply>
 queues::payload_t<Reply> replyPayload(std::unique_ptr<event> ev, queues::event_t request) {
@@ -60,51 +29,6 @@ uint32_t Worker::nextRequestId() {
   return next_request_;
 }
 
-std::unique_ptr<event> Worker::block(uint32_t id, const std::function<bool()>& until,
-                                     Timeout timeout, const std::string& what) {
-  std::unique_ptr<ConditionFront> cond;
-  if (until) {
-    if (until()) return nullptr;
-    cond = std::make_unique<ConditionFront>(*m_, until, what);
-    call_sel_.add(*cond, kCallCondition);
-  }
-  call_timer_.set(deadline(timeout));
-  struct Cleanup {
-    Worker& w;
-    ConditionFront* cond;
-    ~Cleanup() {
-      w.call_timer_.set(TimeValue::never());
-      if (cond != nullptr) w.call_sel_.remove(*cond);
-    }
-  } cleanup{*this, cond.get()};
-  for (;;) {
-    switch (call_sel_.poll().second) {
-      case kCallCondition:
-        if (until()) return nullptr;
-        break;
-      case kCallTimeout:
-        if (id != 0) abandoned_.insert(id);
-        throw ETimeout(what + ": no answer within " + std::to_string(timeout.count()) + " ms");
-      case kCallParentGone:
-        supervisorGone("its FIFO has no reader");
-      case kCallParentStream: {
-        std::unique_ptr<event> ev = readEvent(0);
-        if (ev == nullptr) {
-          // The stream ended; readEvent has recorded what that means.
-          throw ESupervisorGone("its stream ended");
-        }
-        if (id != 0 && ev->inresponse == id && !isSupervisorRequest(*ev)) return ev;
-        if (answersAtOnce(*ev)) {
-          dispatch(*ev, queues::QUEUE_MAIN);
-        } else {
-          deferred_.emplace_back(std::move(ev), queues::QUEUE_MAIN);
-        }
-        break;
-      }
-    }
-  }
-}
-
 uint32_t Worker::request(event& req, ReplyHandler on_reply) {
   uint32_t id = nextRequestId();
   req.inresponse = id;
@@ -117,7 +41,7 @@ std::unique_ptr<event> Worker::call(event& req, Timeout timeout) {
   uint32_t id = nextRequestId();
   req.inresponse = id;
   send(queues::QUEUE_MAIN, req);
-  return block(id, {}, timeout, queues::eventName(req.type));
+  return block(id, {}, timeout, queues::eventName(req.type), Serve::Supervisor);
 }
 
 void Worker::initOk(const std::set<queue_t>& depend_on) {

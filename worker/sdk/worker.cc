@@ -1,4 +1,4 @@
-// Attaching, the peers' streams and the run loop.
+// Attaching, the peers' streams, dispatch and the run loop.
 #include "sdk/worker.h"
 
 #include <spdlog/spdlog.h>
@@ -6,6 +6,7 @@
 #include "io/exceptions.h"
 #include "queues/catalogue.h"
 #include "sdk/condition_front.h"
+#include "sdk/guarded_streams.h"
 #include "sdk/log_levels.h"
 #include "sdk/metrics.h"
 
@@ -38,11 +39,10 @@ Worker::Worker(Identity identity, Options options)
       *m_, [this] { return peersChanged(); }, "PeerChanges");
   sel_.add(*changes_, closure([this] { refreshPeers(); }));
   sel_.add(*watch_, closure([this] { supervisorGone("its FIFO has no reader"); }));
-  call_sel_.add(peers_[0].si->istream(), kCallParentStream);
-  call_sel_.add(*watch_, kCallParentGone);
-  call_sel_.add(call_timer_, kCallTimeout);
+  setUpRequestWait();
   block(
-      0, [this] { return m_->writable(); }, options_.attach_timeout, "Waiting for the write area");
+      0, [this] { return m_->writable(); }, options_.attach_timeout, "Waiting for the write area",
+      Serve::Supervisor);
 }
 
 Worker::~Worker() = default;
@@ -58,8 +58,10 @@ Worker::Peer& Worker::peer(queue_t q) {
 
 bool Worker::peersChanged() const {
   for (int32_t q = 0; q <= io::kMaxSiblingId; ++q) {
-    if (q != identity_.queue && m_->findSibling(q).get() != peers_[static_cast<size_t>(q)].si.get())
+    if (q != identity_.queue &&
+        m_->findSibling(q).get() != peers_[static_cast<size_t>(q)].si.get()) {
       return true;
+    }
   }
   return false;
 }
@@ -75,23 +77,38 @@ void Worker::refreshPeers() {
 void Worker::refreshPeer(int32_t q) {
   Peer& p = peers_[static_cast<size_t>(q)];
   io::SiblingMessenger::SiblingRef cur = m_->findSibling(q);
-  if (cur.get() == p.si.get()) return;
-  if (p.watched) sel_.remove(p.si->istream());
-  p.prim.reset();  // it reads the old stream
+  if (cur.get() == p.si.get() || p.reading) return;
+  if (p.watched) sel_.remove(*p.readable);
+  p.prim.reset();  // it reads the old streams
   p = Peer{};
   p.si = cur;
   if (!p.si) return;
-  p.prim = std::make_unique<protocol::ioprim>(&p.si->istream(), &p.si->ostream());
-  sel_.add(p.si->istream(), closure([this, q] { readFrom(q); }));
+  p.in = std::make_unique<GuardedIStream>(*this, q, p.si->istream());
+  p.out = std::make_unique<GuardedOStream>(*this, q, p.si->ostream());
+  p.readable = std::make_unique<ConditionFront>(
+      *m_, [this, q] { return readable(q); }, p.si->istream().describe());
+  p.prim = std::make_unique<protocol::ioprim>(p.in.get(), p.out.get());
+  sel_.add(*p.readable, closure([this, q] { readFrom(q); }));
   p.watched = true;
+}
+
+bool Worker::readable(int32_t q) const {
+  return peers_[static_cast<size_t>(q)].in->readable();
 }
 
 std::unique_ptr<event> Worker::readEvent(int32_t q) {
   Peer& p = peers_[static_cast<size_t>(q)];
+  struct Reading {
+    Peer& p;
+    explicit Reading(Peer& peer) : p(peer) { p.reading = true; }
+    ~Reading() { p.reading = false; }
+  } reading(p);
   try {
     return queues::readEvent(*p.prim);
   } catch (const io::EEndOfStream&) {
     peerEnded(q);
+  } catch (const ESupervisorGone&) {
+    throw;
   } catch (const error::Exception& e) {
     // The supervisor is part of this server: garbage from it ends the worker.
     if (q == 0) throw;
@@ -106,25 +123,29 @@ std::unique_ptr<event> Worker::readEvent(int32_t q) {
 }
 
 void Worker::readFrom(int32_t q) {
-  Peer& p = peers_[static_cast<size_t>(q)];
-  if (p.poisoned) return discard(p, q);
-  if (std::unique_ptr<event> ev = readEvent(q)) dispatch(*ev, static_cast<queue_t>(q));
+  if (peers_[static_cast<size_t>(q)].poisoned) {
+    discard(q);
+  } else if (std::unique_ptr<event> ev = readEvent(q)) {
+    dispatch(*ev, static_cast<queue_t>(q));
+  }
 }
 
-void Worker::discard(Peer& p, int32_t q) {
+bool Worker::discard(int32_t q) {
+  io::IStream& in = *peers_[static_cast<size_t>(q)].in;
   try {
     const uint8_t* data;
-    size_t n = p.si->istream().readBegin(data);
-    p.si->istream().readCommit(n);
+    in.readCommit(in.readBegin(data));
+    return true;
   } catch (const io::EEndOfStream&) {
     peerEnded(q);
+    return false;
   }
 }
 
 void Worker::peerEnded(int32_t q) {
   Peer& p = peers_[static_cast<size_t>(q)];
   if (p.watched) {
-    sel_.remove(p.si->istream());
+    sel_.remove(*p.readable);
     p.watched = false;
   }
   if (q == 0) {
@@ -136,8 +157,13 @@ void Worker::peerEnded(int32_t q) {
     supervisorGone("its stream ended");
   }
   if (leaving_ || !peer_gone_) return;
-  bool refused = p.waiting && !p.connected && !p.si->fifoOpen();
-  peer_gone_(static_cast<queue_t>(q), refused);
+  bool refused = p.waiting && !p.connected;
+  auto notify = [this, q, refused] { peer_gone_(static_cast<queue_t>(q), refused); };
+  if (blocked_ > 0) {
+    deferred_.push_back(notify);
+  } else {
+    notify();
+  }
 }
 
 void Worker::supervisorGone(const std::string& why) {
@@ -146,6 +172,11 @@ void Worker::supervisorGone(const std::string& why) {
 
 void Worker::on(queues::event_t number, Handler handler) {
   handlers_[number] = std::move(handler);
+}
+
+void Worker::defer(std::unique_ptr<event> ev, queue_t from) {
+  deferred_.push_back(
+      [this, e = std::shared_ptr<event>(std::move(ev)), from] { dispatch(*e, from); });
 }
 
 void Worker::dispatch(event& ev, queue_t from) {
@@ -184,8 +215,9 @@ bool Worker::handleInternally(event& ev, queue_t from) {
     case queues::SET_LOG_LEVEL:
       if (from != queues::QUEUE_MAIN) return false;
       for (const std::string& problem :
-           applyLogLevels(queues::as<queues::SET_LOG_LEVEL>(ev)->payload))
+           applyLogLevels(queues::as<queues::SET_LOG_LEVEL>(ev)->payload)) {
         spdlog::warn("{}", problem);
+      }
       return true;
     case queues::SYS_EXIT:
       if (from != queues::QUEUE_MAIN) return false;
@@ -201,10 +233,8 @@ bool Worker::handleInternally(event& ev, queue_t from) {
 void Worker::reply(queue_t to, event& ev) {
   try {
     send(to, ev);
-  } catch (const io::EEndOfStream& e) {
-    // Leaving, or the asker has gone: nobody is waiting for this answer any more.
-    spdlog::debug("No answer to {}: {}", queues::queueName(to), e.what());
   } catch (const EPeerGone& e) {
+    // Leaving, or the asker has gone: nobody is waiting for this answer any more.
     spdlog::debug("No answer to {}: {}", queues::queueName(to), e.what());
   }
 }
@@ -212,13 +242,18 @@ void Worker::reply(queue_t to, event& ev) {
 void Worker::send(queue_t to, event& ev) {
   Peer& p = peer(to);
   if (p.si->gone()) throw EPeerGone(to, "has gone or was refused");
+  if (!p.prim) throw EPeerGone(to, "sent bytes that are not events");
   if (p.si->fifoOpen() || to == queues::QUEUE_MAIN) {
     p.connected = true;
   } else {
     p.waiting = true;
   }
   ev.dest = to;
-  if (!p.prim) throw EPeerGone(to, "sent bytes that are not events");
+  struct Sending {
+    int& n;
+    explicit Sending(int& count) : n(count) { ++n; }
+    ~Sending() { --n; }
+  } sending(sending_);
   try {
     *p.prim << ev;
     p.prim->endWrite();
@@ -227,56 +262,13 @@ void Worker::send(queue_t to, event& ev) {
   }
 }
 
-void Worker::waitPeer(queue_t to, Timeout timeout) {
-  Peer& p = peer(to);
-  io::SiblingMessenger::SiblingRef si = p.si;
-  block(
-      0, [si] { return si->gone() || si->fifoOpen(); }, timeout,
-      "Waiting for " + queues::queueName(to));
-  if (si->gone()) throw EPeerGone(to, "has gone or was refused");
-  p.connected = true;
-}
-
-void Worker::watch(io::Selectable& s, Callback fn) {
-  sel_.add(s, closure(std::move(fn)));
-}
-
-void Worker::unwatch(io::Selectable& s) {
-  sel_.remove(s);
-}
-
-Worker::TimerId Worker::after(Timeout delay, Callback fn) {
-  TimerId id = ++next_timer_;
-  auto timer =
-      std::make_unique<io::Timer>(TimeValue::now() + TimeValue::fromMilliseconds(delay.count()));
-  sel_.add(*timer, closure([this, id] { fireTimer(id); }));
-  timers_.emplace(id, TimerEntry{std::move(timer), std::move(fn)});
-  return id;
-}
-
-void Worker::cancel(TimerId id) {
-  auto it = timers_.find(id);
-  if (it == timers_.end()) return;
-  sel_.remove(*it->second.timer);
-  timers_.erase(it);
-}
-
-void Worker::fireTimer(TimerId id) {
-  auto it = timers_.find(id);
-  if (it == timers_.end()) return;
-  Callback fn = std::move(it->second.fn);
-  sel_.remove(*it->second.timer);
-  timers_.erase(it);
-  fn();
-}
-
 int Worker::run() {
   try {
     while (!finished_) {
       if (!deferred_.empty()) {
-        auto [ev, from] = std::move(deferred_.front());
+        Callback work = std::move(deferred_.front());
         deferred_.pop_front();
-        dispatch(*ev, from);
+        work();
         continue;
       }
       auto [s, fn] = sel_.poll();

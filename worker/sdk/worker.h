@@ -20,6 +20,10 @@
 // the handlers, in order, when the loop runs again. Other peers' streams simply wait. No
 // handler is ever called from inside a blocking request.
 //
+// A send that waits for room in this worker's area, and a read that waits for the rest of an
+// event, take in every peer's messages meanwhile without parsing them (guarded_streams.h), so
+// that workers writing large events to each other never wait for one another forever.
+//
 // A supervisor that has gone (its FIFO lost its reader, or its stream ended while this worker
 // was not leaving) ends run() with kExitSupervisorGone, and makes a blocking request raise
 // ESupervisorGone; neither waits for anything.
@@ -43,6 +47,7 @@
 #include "io/timer.h"
 #include "meter/group.h"
 #include "queues/events_control.h"
+#include "queues/ioprim.h"
 #include "sdk/errors.h"
 #include "sdk/identity.h"
 #include "sdk/parent_watch.h"
@@ -62,7 +67,14 @@ struct Options {
   Timeout attach_timeout = std::chrono::seconds(30);
 };
 
+// The events the supervisor sends as requests of its own, which the runtime answers itself
+// (SYS_EXIT, SET_LOG_LEVEL and the metric queries). They may carry any inresponse and are
+// never replies.
+bool isSupervisorRequest(const queues::event& ev);
+
 class ConditionFront;
+class GuardedIStream;
+class GuardedOStream;
 
 class Worker {
  public:
@@ -177,39 +189,53 @@ class Worker {
   bool leaving() const { return leaving_; }
 
  private:
+  friend class GuardedIStream;
+  friend class GuardedOStream;
+
   struct Peer {
     io::SiblingMessenger::SiblingRef si;
-    std::unique_ptr<protocol::ioprim> prim;  // destroyed before si
-    bool watched = false;                    // its input stream is in the loop's selector
-    bool poisoned = false;                   // sent bytes that are not events
+    std::unique_ptr<GuardedIStream> in;
+    std::unique_ptr<GuardedOStream> out;
+    // Ready while there is something to read: held bytes or a message of the sibling stream.
+    std::unique_ptr<ConditionFront> readable;
+    std::unique_ptr<protocol::ioprim> prim;  // destroyed first: it uses the streams above
+    bool watched = false;                    // `readable` is in the loop's selector
+    bool reading = false;                    // an event of it is being read
+    bool poisoned = false;                   // it sent bytes that are not events
     bool waiting = false;                    // something was sent before it connected
     bool connected = false;
   };
+  // What a blocking wait reads while it waits: the supervisor's events (a request, a wait for
+  // a peer), or every peer's messages, held unparsed (a write that waits for room, a read that
+  // waits for the rest of an event; see guarded_streams.h).
+  enum class Serve { Supervisor, Peers };
   using Closure = refcount_ptr<BindBase<void>>;
-
-  // Values of the blocking call's selector.
-  static constexpr int kCallParentStream = 1;
-  static constexpr int kCallParentGone = 2;
-  static constexpr int kCallTimeout = 3;
-  static constexpr int kCallCondition = 4;
 
   Peer& peer(queues::queue_t q);
   bool peersChanged() const;
   void refreshPeers();
   void refreshPeer(int32_t q);
+  bool readable(int32_t q) const;
   void readFrom(int32_t q);
   std::unique_ptr<queues::event> readEvent(int32_t q);
-  void discard(Peer& p, int32_t q);
+  // Reads what a poisoned peer sent and drops it; false at its end.
+  bool discard(int32_t q);
   void peerEnded(int32_t q);
   void dispatch(queues::event& ev, queues::queue_t from);
+  void defer(std::unique_ptr<queues::event> ev, queues::queue_t from);
   // Answers what the runtime answers itself; false for anything else.
   bool handleInternally(queues::event& ev, queues::queue_t from);
   void reply(queues::queue_t to, queues::event& ev);
   uint32_t nextRequestId();
-  // Reads the supervisor's stream until the reply `id` arrives (id 0: none awaited) or
-  // `until` holds; see the top of this file.
+  // Waits until the reply `id` arrives (id 0: none awaited) or `until` holds, serving what
+  // `serve` says; events read meanwhile are kept for the loop. See the top of this file.
   std::unique_ptr<queues::event> block(uint32_t id, const std::function<bool()>& until,
-                                       Timeout timeout, const std::string& what);
+                                       Timeout timeout, const std::string& what, Serve serve);
+  // Registers what every request waits for in request_sel_.
+  void setUpRequestWait();
+  // Called by the guarded streams when nothing can be read, or there is no room to write.
+  void waitReadable(int32_t q, const GuardedIStream& in);
+  void waitWritable(int32_t q, io::OStream& real);
   [[noreturn]] void supervisorGone(const std::string& why);
   void fireTimer(TimerId id);
 
@@ -219,16 +245,17 @@ class Worker {
   std::unique_ptr<ParentWatch> watch_;
   std::unique_ptr<ConditionFront> changes_;
   std::vector<Peer> peers_;  // indexed by queue, 0 to io::kMaxSiblingId
-  io::Timer call_timer_;
   struct TimerEntry {
     std::unique_ptr<io::Timer> timer;
     Callback fn;
   };
   std::map<TimerId, TimerEntry> timers_;
   TimerId next_timer_ = 0;
-  // Declared last so that they are destroyed first, while everything they hold still exists.
+  // Declared after what they hold, so that they are destroyed first. request_sel_ serves the
+  // common wait (a request, not nested) without building a selector each time.
+  io::Timer request_timer_;
+  io::Selector<int> request_sel_;
   io::Selector<Closure> sel_;
-  io::Selector<int> call_sel_;
 
   std::unordered_map<queues::event_t, Handler> handlers_;
   Handler unhandled_;
@@ -237,9 +264,12 @@ class Worker {
   std::function<bool(const control::Sys_Exit_Data&)> on_exit_;
   std::unordered_map<uint32_t, ReplyHandler> pending_;
   std::unordered_set<uint32_t> abandoned_;
-  std::deque<std::pair<std::unique_ptr<queues::event>, queues::queue_t>> deferred_;
+  // Work found while blocked, done by the loop before it waits again, in order.
+  std::deque<Callback> deferred_;
   const meter::Group* metrics_ = nullptr;
   uint32_t next_request_ = 0;
+  int blocked_ = 0;  // nesting depth of block()
+  int sending_ = 0;  // sends in progress (a wait inside one must not write)
   bool leaving_ = false;
   bool finished_ = false;
   int exit_code_ = 0;
