@@ -190,6 +190,16 @@ void TestSupervisor::send(queues::queue_t to, queues::event& ev) {
   w.prim->endWrite();
 }
 
+void TestSupervisor::sendTogether(queues::queue_t to, const std::vector<queues::event*>& evs) {
+  Worker& w = worker(to);
+  ASSERT_TRUE(w.prim) << "worker " << to << " is not connected";
+  for (queues::event* ev : evs) {
+    ev->dest = queues::QUEUE_MAIN;
+    *w.prim << *ev;
+  }
+  w.prim->endWrite();
+}
+
 void TestSupervisor::vanish() {
   for (auto& [q, w] : workers_) {
     w.prim.reset();

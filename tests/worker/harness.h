@@ -58,6 +58,8 @@ class TestSupervisor : public io::SiblingMessengerParent {
   int waitExit(queues::queue_t queue, double seconds = 20);
   // Writes ev to a connected worker (dest 0, as the supervisor sends).
   void send(queues::queue_t to, queues::event& ev);
+  // Writes the events in one message, as a writer that batches its events may.
+  void sendTogether(queues::queue_t to, const std::vector<queues::event*>& evs);
   // The supervisor goes away: its messenger and FIFO close; the workers keep running.
   void vanish();
 

@@ -210,36 +210,46 @@ std::string bigPayload(int k) {
 }
 constexpr int kBigEvents = 3;
 
-// Fills most of its area with log lines the supervisor leaves unread, then sends its peer
-// events far larger than the room left: the room comes back only as the peer takes in what it
-// is sent, while the peer, in the same state, sends to it. It tells the test on its standard
-// error (which the supervisor still reads) when its sends have returned.
+// Fills most of its area with log lines the supervisor leaves unread. Then, handling the
+// first of two events the supervisor sent in one message, it sends its peer events far larger
+// than the room left: the room comes back only as the peer takes in what it is sent, while the
+// peer, in the same state, sends to it. It tells the test on its standard error (which the
+// supervisor still reads) when its area is filled and when its sends have returned, and what
+// it got when it leaves.
 VXTEST_CHILD(crossing_child) {
   auto me = static_cast<queue_t>(std::stoi(args.at(0)));
   auto peer = static_cast<queue_t>(std::stoi(args.at(1)));
   worker::Worker w(worker::Identity::forQueue(me));
   int got = 0;
+  std::vector<std::string> out;
   w.on<RETURN_PURE_ENTROPY>([&](ev<RETURN_PURE_ENTROPY>& e, queue_t from) {
     if (from == peer && e.payload == bigPayload(got) && ++got == kBigEvents) {
-      w.log("got all from " + queueName(peer));
+      out.push_back("got all from " + queueName(peer));
     }
   });
+  w.on<REQUEST_RESULT>([&](ev<REQUEST_RESULT>& e, queue_t) {
+    out.push_back("result " + std::to_string(e.payload));
+    if (e.payload != 1) return;
+    for (int k = 0; k < kBigEvents; ++k) {
+      ev<RETURN_PURE_ENTROPY> big(peer, 0, bigPayload(k));
+      w.send(peer, big);
+    }
+    std::fputs("sent\n", stderr);
+    std::fflush(stderr);
+  });
+  reportOnExit(w, out);
   w.waitPeer(peer, 10s);
   for (int k = 0; k < 230; ++k)
     w.log(std::string(1000, 'f'));
-  for (int k = 0; k < kBigEvents; ++k) {
-    ev<RETURN_PURE_ENTROPY> e(peer, 0, bigPayload(k));
-    w.send(peer, e);
-  }
-  std::fputs("sent\n", stderr);
+  std::fputs("filled\n", stderr);
   std::fflush(stderr);
-  w.initOk();
   return w.run();
 }
 
 // Both workers wait for room in the middle of an event while the other's event, also split
 // across messages, waits to be read. Neither may wait for the rest of the other's event while
-// its own stays half-written.
+// its own stays half-written. Each waits while the event after the one it is handling lies
+// in the same message: taking in that message must neither lose nor repeat it.
 TEST(WorkerSdk, WorkersWritingLargeEventsToEachOtherWithFullAreasDoNotDeadlock) {
   TestSupervisor s;
   s.unread = {QUEUE_DBMS, QUEUE_TSDB};
@@ -248,6 +258,16 @@ TEST(WorkerSdk, WorkersWritingLargeEventsToEachOtherWithFullAreasDoNotDeadlock) 
       s.start(selfExe(), QUEUE_DBMS, {{"VXTEST_CHILD", "crossing_child"}}, {"2 20"});
   TestSupervisor::Worker& b =
       s.start(selfExe(), QUEUE_TSDB, {{"VXTEST_CHILD", "crossing_child"}}, {"20 2"});
+  // Sent to both only now, so that each handles its own before it sees the other's events.
+  ASSERT_TRUE(s.runUntil([&] {
+    return a.stderr_text.find("filled") != std::string::npos &&
+           b.stderr_text.find("filled") != std::string::npos;
+  }));
+  for (queue_t q : {QUEUE_DBMS, QUEUE_TSDB}) {
+    ev<REQUEST_RESULT> first(QUEUE_MAIN, 0, 1);
+    ev<REQUEST_RESULT> second(QUEUE_MAIN, 0, 2);
+    s.sendTogether(q, {&first, &second});
+  }
   ASSERT_TRUE(s.runUntil(
       [&] {
         return a.stderr_text.find("sent") != std::string::npos &&
@@ -256,16 +276,14 @@ TEST(WorkerSdk, WorkersWritingLargeEventsToEachOtherWithFullAreasDoNotDeadlock) 
       10))
       << "both sends still wait";
   s.unread.clear();
-  ASSERT_TRUE(s.runUntil([&] {
-    return a.hasLog("got all from tsdb") && b.hasLog("got all from dbms");
-  })) << a.stderr_text
-      << b.stderr_text;
   for (queue_t q : {QUEUE_DBMS, QUEUE_TSDB}) {
     ev<SYS_EXIT> bye;
     s.send(q, bye);
   }
-  EXPECT_EQ(s.waitExit(QUEUE_DBMS), 0);
-  EXPECT_EQ(s.waitExit(QUEUE_TSDB), 0);
+  EXPECT_EQ(s.waitExit(QUEUE_DBMS), 0) << a.stderr_text;
+  EXPECT_EQ(s.waitExit(QUEUE_TSDB), 0) << b.stderr_text;
+  EXPECT_TRUE(a.hasLog("result 1; result 2; got all from tsdb")) << joined(a.logs);
+  EXPECT_TRUE(b.hasLog("result 1; result 2; got all from dbms")) << joined(b.logs);
 }
 
 VXTEST_CHILD(stuck_writer_child) {
