@@ -44,17 +44,20 @@ const char* lookup(char** envp, const char* name) {
   return nullptr;
 }
 
-int exitStatus() {
+// A failure the main function returns counts as well as one it reported.
+int exitStatus(int main_result) {
   const RunState& s = state();
+  if (main_result != 0) return main_result;
   return s.spawned_ok && !s.failed_initializing && !s.emergency ? 0 : 1;
 }
 
 // Runs the main function with `shutdown` as its shutdown signal and the run's signal handlers
 // in place.
-void runMain(int argc, char** argv, MainFunction& main_fn, io::Signal& shutdown) {
+int runMain(int argc, char** argv, MainFunction& main_fn, io::Signal& shutdown) {
   RunSignals signals(shutdown, logRotationSignal());
-  main_fn(argc, argv, shutdown);
+  int result = main_fn(argc, argv, shutdown);
   notifyShuttingDown();
+  return exitStatus(result);
 }
 
 int runStart(int argc, char** argv, char** envp, MainFunction& main_fn) {
@@ -67,21 +70,18 @@ int runStart(int argc, char** argv, char** envp, MainFunction& main_fn) {
     s.mode = RunMode::Background;
     s.started = std::move(bg.started);
     s.rotation = std::move(bg.rotation);
-    runMain(argc, argv, main_fn, *bg.shutdown);
-    return exitStatus();
+    return runMain(argc, argv, main_fn, *bg.shutdown);
   }
   if (!s.command_line.daemon) {
     s.mode = RunMode::Foreground;
     io::Signal shutdown;
-    runMain(argc, argv, main_fn, shutdown);
-    return exitStatus();
+    return runMain(argc, argv, main_fn, shutdown);
   }
   if (!s.command_line.pid_file || s.command_line.pid_file->empty()) {
     startService(lookup(envp, "NOTIFY_SOCKET"));
     s.mode = RunMode::Service;
     io::Signal shutdown;
-    runMain(argc, argv, main_fn, shutdown);
-    return exitStatus();
+    return runMain(argc, argv, main_fn, shutdown);
   }
   return runLauncher(*s.command_line.pid_file, argv);
 }

@@ -1,0 +1,295 @@
+// The supervisor's life: start, the main loop, spawning, and what each worker's standard
+// error and process end bring.
+#include "supervisor/main_process.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "io/sibling/sibling_error.h"
+#include "log/server_log.h"
+#include "queues/events_control.h"
+#include "queues/events_dbms_tql.h"
+#include "supervisor/entry/entry.h"
+#include "supervisor/slog.h"
+#include "util/parse.h"
+
+namespace supervisor {
+
+namespace {
+
+// How often the custom NetCheck file is looked at: VX_NETCHECK_INTERVAL_MS when set (tests),
+// else every 5 seconds.
+TimeValue netcheckInterval() {
+  if (const char* v = std::getenv("VX_NETCHECK_INTERVAL_MS")) {
+    try {
+      return TimeValue::fromMilliseconds(util::parse<uint32_t>(v));
+    } catch (const error::Exception&) {
+      // An unusable value keeps the default.
+    }
+  }
+  return TimeValue(config::NetCheckWatcher::kIntervalSeconds, 0);
+}
+
+}  // namespace
+
+MainProcess::MainProcess(io::Signal& shutdown, control::Server_Configuration_Fields& cfg,
+                         config::VariableStore& vars, std::string status_path)
+    : shutdown_(shutdown),
+      cfg_(cfg),
+      vars_(vars),
+      netcheck_(
+          cfg.custom_netcheck_conf,
+          [this](const config::NetCheckList& list) {
+            queues::ev<queues::UPDATE_NETCHECKS> update(queues::QUEUE_DBMS, 0);
+            for (const config::NetCheckDefinition& d : list)
+              update.payload.checks.push_back({d.name, d.command, d.result_pattern});
+            sendTo(update);
+          },
+          slog),
+      netcheck_interval_(netcheckInterval()),
+      entropy_(*this, TimeValue::now, slog),
+      metrics_(*this),
+      status_(std::move(status_path)),
+      started_(TimeValue::now()) {}
+
+MainProcess::~MainProcess() {
+  killAll();
+  if (!all_up_) entry::notifyFailedInitializing();
+  if (selector_.contains(netcheck_timer_)) selector_.remove(netcheck_timer_);
+  if (selector_.contains(shutdown_)) selector_.remove(shutdown_);
+}
+
+void MainProcess::watch(io::Selectable& s, Handler handler) {
+  selector_.add(s, std::move(handler));
+}
+
+void MainProcess::unwatch(io::Selectable& s) {
+  if (selector_.contains(s)) selector_.remove(s);
+}
+
+void MainProcess::start(const std::vector<WorkerEntry>& startup) {
+  watch(shutdown_, makeClosure(this, &MainProcess::onShutdownSignal));
+  watch(netcheck_timer_, makeClosure(this, &MainProcess::onNetCheckTimer));
+  watch(entry::logRotationSignal(), makeClosure(this, &MainProcess::onLogRotation));
+  watch(reaper_.signal(), makeClosure(this, &MainProcess::onChildSignal));
+
+  std::string saved = vars_.get("entropy");
+  if (!saved.empty()) entropy_.restore(saved);
+
+  const uint64_t mapsize = uint32_t{cfg_.smem_size} << 20;
+  smparent_ =
+      std::make_unique<SMParent>(*this, cfg_.smem_prefix, mapsize, sliceUnit(cfg_.smem_size));
+  io::SiblingMessenger& messenger = smparent_->createMessenger();
+  watch(messenger.newSiblings(), makeClosure(this, &MainProcess::onNewSibling));
+
+  for (const WorkerEntry& e : startup)
+    spawnWorker(e);
+  writeStatus(serverState());
+}
+
+void MainProcess::run() {
+  while (!registry_.empty()) {
+    try {
+      Handler handler = selector_.poll().second;
+      (*handler)();
+    } catch (const io::ESiblingProtocolError& e) {
+      // The messenger refused what a worker put on its FIFO or into the pool.
+      VexlanProcess* p = registry_.findByQueue(static_cast<queues::queue_t>(e.sibling()));
+      emergency(p != nullptr ? "Process " + p->tag() + " broke the messaging protocol: " + e.what()
+                             : e.what());
+    }
+    if (deferred_) std::rethrow_exception(std::exchange(deferred_, nullptr));
+    afterHandler();
+  }
+}
+
+void MainProcess::afterHandler() {
+  try {
+    logging::rotate_if_due(::time(nullptr), cfg_.log_days);
+  } catch (const error::Exception& e) {
+    slog(std::string("Error rotating logs: ") + e.what());
+  }
+  entropy_.service();
+  if (status_dirty_) writeStatus(serverState());
+}
+
+void MainProcess::saveState() {
+  vars_.store({{"entropy", entropy_.save()}});
+}
+
+void MainProcess::spawnWorker(WorkerEntry entry) {
+  io::ProcessSpec spec;
+  spec.program = entry.exe;
+  spec.priority = static_cast<int>(entry.priority);
+  spec.passables["smem"] = smparent_.get();
+  // Standard output joins standard error: both are logged. A worker writing to an output
+  // nobody reads would block once the pipe is full.
+  spec.stderr_to_stdout = true;
+  auto child = std::make_unique<io::Process>(spec);
+  if (child->priorityRefused() && !priority_refusal_logged_) {
+    priority_refusal_logged_ = true;
+    slog("Cannot raise the priority of [" + entry.sname +
+         "]: the system refused it; it runs at normal priority");
+  }
+  VexlanProcess& p =
+      registry_.add(std::make_unique<VexlanProcess>(*this, std::move(entry), std::move(child)));
+  watch(p.child->stdOut(), makeClosure(&p, &VexlanProcess::onStderr));
+  // The process is watched from the start, not only once its output has ended: something it
+  // started may hold the pipe open long after the worker itself has gone.
+  watch(*p.child, makeClosure(&p, &VexlanProcess::onGone));
+  slog("Spawned " + p.entry.exe + " with pid " + std::to_string(p.child->pid()));
+  statusChanged();
+}
+
+void MainProcess::onWorkerStderr(VexlanProcess& p) {
+  io::PipeIStream& err = p.child->stdOut();
+  const uint8_t* data = nullptr;
+  size_t n = 0;
+  try {
+    n = err.readBegin(data);
+  } catch (const error::Exception&) {
+    // The end of the pipe (or an error on it, which ends it as well).
+    p.stderr_eos = true;
+    unwatch(err);
+    return;
+  }
+  std::string text;
+  for (size_t i = 0; i < n; ++i) {
+    if (data[i] != '\n') text += static_cast<char>(data[i]);
+  }
+  err.readCommit(n);
+  if (!text.empty()) slog("Process " + p.tag() + ": " + text);
+}
+
+void MainProcess::drainStderr(VexlanProcess& p) {
+  // The worker has ended, so whatever it wrote is in the pipe already: log it before its end.
+  io::PipeIStream& err = p.child->stdOut();
+  std::string text;
+  const uint8_t* data = nullptr;
+  if (err.isReady()) {
+    try {
+      size_t n = err.readBegin(data);
+      text.assign(reinterpret_cast<const char*>(data), n);
+      err.readCommit(n);
+    } catch (const error::Exception&) {
+    }
+  }
+  // Bounded: something the worker started may still be writing into the same pipe.
+  if (err.isOpen()) {
+    char buf[4096];
+    for (ssize_t n; text.size() < 65536 && (n = ::read(err.fd(), buf, sizeof buf)) > 0;)
+      text.append(buf, static_cast<size_t>(n));
+  }
+  std::erase(text, '\n');
+  if (!text.empty()) slog("Process " + p.tag() + ": " + text);
+  p.stderr_eos = true;
+  unwatch(err);
+}
+
+void MainProcess::onChildSignal() {
+  for (pid_t pid : reaper_.reap([this](pid_t pid) { return isWorkerPid(pid); }))
+    slog("Reaped process " + std::to_string(pid) + ", left behind by a worker");
+}
+
+bool MainProcess::isWorkerPid(pid_t pid) const {
+  for (const auto& [q, r] : registry_.records()) {
+    if (r->child->pid() == pid) return true;
+  }
+  return false;
+}
+
+void MainProcess::onNetCheckTimer() {
+  TimeValue now = TimeValue::now();
+  netcheck_.run(now);
+  netcheck_timer_.set(now + netcheck_interval_);
+}
+
+void MainProcess::onLogRotation() {
+  try {
+    entry::serveLogRotation();
+  } catch (const error::Exception& e) {
+    slog(std::string("Error rotating logs: ") + e.what());
+  }
+}
+
+std::string MainProcess::serverState() const {
+  if (shutting_down_) return "shutting down";
+  return all_up_ ? "running" : "starting";
+}
+
+void MainProcess::writeStatus(const std::string& state) {
+  status_dirty_ = false;
+  ServerStatus s;
+  s.state = state;
+  s.pid = ::getpid();
+  s.started = started_;
+  s.updated = TimeValue::now();
+  for (const auto& [q, r] : registry_.records()) {
+    s.workers.push_back({r->entry.sname, q, r->entry.exe, stateName(r->state), r->child->pid(),
+                         r->start_time, r->depend_on});
+  }
+  for (const queues::WorkerRow& row : queues::workerTable()) {
+    if ((row.flags & queues::kDemandLoad) && registry_.findByQueue(row.queue) == nullptr) {
+      s.idle.push_back({row.sname, row.queue, row.exe});
+    }
+  }
+  std::sort(s.idle.begin(), s.idle.end(),
+            [](const IdleWorker& a, const IdleWorker& b) { return a.queue < b.queue; });
+  std::string err = status_.write(s);
+  if (!err.empty() && err != status_error_) slog("Cannot update the status file: " + err);
+  status_error_ = err;
+}
+
+void MainProcess::finalStatus(const std::string& state) {
+  writeStatus(state);
+}
+
+// MetricBroker::Outbox
+
+bool MainProcess::sendToQueue(queues::queue_t queue, queues::event& ev) {
+  VexlanProcess* p = registry_.findByQueue(queue);
+  if (p == nullptr) return false;
+  sendToProcess(*p, ev, queues::QUEUE_MAIN);
+  return true;
+}
+
+std::optional<queues::queue_t> MainProcess::queueOf(const std::string& sname) const {
+  if (VexlanProcess* p = registry_.findBySname(sname)) return p->entry.queue;
+  return std::nullopt;
+}
+
+std::string MainProcess::snameOf(queues::queue_t queue) const {
+  VexlanProcess* p = registry_.findByQueue(queue);
+  return p != nullptr ? p->entry.sname : queues::queueName(queue);
+}
+
+std::string MainProcess::programOf(queues::queue_t queue) const {
+  VexlanProcess* p = registry_.findByQueue(queue);
+  return p != nullptr ? p->entry.exe : "";
+}
+
+void MainProcess::log(const std::string& line) {
+  slog(line);
+}
+
+// security::EntropyReplies
+
+void MainProcess::pureEntropy(const security::Requester& to, std::string bytes) {
+  queues::ev<queues::RETURN_PURE_ENTROPY> reply(static_cast<queues::queue_t>(to.queue),
+                                                to.inresponse, std::move(bytes));
+  sendTo(reply);
+}
+
+void MainProcess::pseudoRandom(const security::Requester& to, std::string bytes) {
+  queues::ev<queues::RETURN_PSEUDO_RANDOM> reply(static_cast<queues::queue_t>(to.queue),
+                                                 to.inresponse, std::move(bytes));
+  sendTo(reply);
+}
+
+void MainProcess::refuse(const security::Requester& to, const std::string& message) {
+  queues::exevent reply(static_cast<queues::queue_t>(to.queue), to.inresponse, message);
+  sendTo(reply);
+}
+
+}  // namespace supervisor

@@ -1,0 +1,152 @@
+// The supervisor: one object per run that starts the workers, watches them, answers what they
+// ask of queue 0, routes between them as policy (never copying their events), and stops them.
+//
+// Everything runs on one thread in one reactor loop. The selector holds, for each watched
+// selectable, the closure to run when it is ready: the shutdown and log-rotation signals, the
+// NetCheck timer, the messenger's new-sibling notice, the child-ended signal, and per worker
+// its event stream, its standard error and its process.
+//
+// A worker is another program, so nothing it does may break the supervisor: bad events, bad
+// messaging, an unexpected end or a stall are reported through entry::reportFatal and end the
+// run through the emergency path, which kills every worker.
+#pragma once
+
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config/netcheck_watcher.h"
+#include "config/variable_store.h"
+#include "io/closure.h"
+#include "io/selector.h"
+#include "io/signal.h"
+#include "io/timer.h"
+#include "queues/control/server_configuration_fields.h"
+#include "security/entropy_server.h"
+#include "supervisor/metric_broker.h"
+#include "supervisor/orphan_reaper.h"
+#include "supervisor/process_registry.h"
+#include "supervisor/sm_parent.h"
+#include "supervisor/status_file.h"
+
+namespace supervisor {
+
+// Thrown by a handler that found a worker failing: the main loop ends, every worker is killed,
+// nothing is saved. Deliberately not an error::Exception, so that no handler of those can
+// take it for an ordinary error.
+class EmergencyShutdown {};
+
+class MainProcess : private MetricBroker::Outbox, private security::EntropyReplies {
+ public:
+  using Handler = refcount_ptr<BindBase<void>>;
+
+  MainProcess(io::Signal& shutdown, control::Server_Configuration_Fields& cfg,
+              config::VariableStore& vars, std::string status_path);
+  // Kills whatever worker is still registered; reports a failed start when the workers were
+  // never all up.
+  ~MainProcess();
+  MainProcess(const MainProcess&) = delete;
+  MainProcess& operator=(const MainProcess&) = delete;
+
+  // Watches the signals and the NetCheck timer, restores the saved entropy, creates the pool
+  // and the supervisor's messenger, and starts `startup` (the start-up workers, in order).
+  void start(const std::vector<WorkerEntry>& startup);
+  // The main loop, until the last worker has gone.
+  void run();
+  // The end of an orderly run: the entropy pool goes into the variable "entropy", and the
+  // variables into the registry.
+  void saveState();
+  // The emergency path: every worker killed at once, then reaped.
+  void killAll();
+  // The state the status file shows once the run is over ("stopped", "emergency", "failed").
+  void finalStatus(const std::string& state);
+
+  bool allUp() const { return all_up_; }
+  bool shuttingDown() const { return shutting_down_; }
+  const ProcessRegistry& registry() const { return registry_; }
+
+  // Selector handlers of a worker (bound through its record).
+  void onWorkerReadable(VexlanProcess& p);
+  void onWorkerStderr(VexlanProcess& p);
+  void onWorkerGone(VexlanProcess& p);
+
+  // Routing (SMParent's peer-request hook).
+  bool grantPeer(queues::queue_t target, queues::queue_t requester);
+
+ private:
+  // Selector handlers of the supervisor itself.
+  void onShutdownSignal();
+  void onNewSibling();
+  void onNetCheckTimer();
+  void onLogRotation();
+  void onChildSignal();
+
+  // Spawning.
+  void spawnWorker(WorkerEntry entry);
+  void watch(io::Selectable& s, Handler handler);
+  void unwatch(io::Selectable& s);
+
+  // Events.
+  void readEvents(VexlanProcess& p);
+  void dispatch(VexlanProcess& p, queues::event& ev);
+  void onInitOk(VexlanProcess& p, const queues::event& ev);
+  void onSpawnRequest(VexlanProcess& p, queues::queue_t queue);
+  void onSetLogLevel(const queues::event& ev);
+  void streamEnded(VexlanProcess& p);
+  void drainStderr(VexlanProcess& p);
+
+  // Sending. The event goes out with `dest` = sender (0): workers see everything from the
+  // supervisor as from queue 0.
+  void sendToProcess(VexlanProcess& p, queues::event& ev, queues::queue_t sender);
+  void sendTo(queues::event& ev);
+
+  // Shutdown.
+  void initiateShutdown();
+  void stopOrderStep();
+  void tellToExit(VexlanProcess& p);
+  void removeRecord(VexlanProcess& p);
+  void progressDump();
+  [[noreturn]] void emergency(const std::string& text);
+
+  void afterHandler();
+  void statusChanged() { status_dirty_ = true; }
+  void writeStatus(const std::string& state);
+  std::string serverState() const;
+  bool isWorkerPid(pid_t pid) const;
+
+  // MetricBroker::Outbox
+  bool sendToQueue(queues::queue_t queue, queues::event& ev) override;
+  std::optional<queues::queue_t> queueOf(const std::string& sname) const override;
+  std::string snameOf(queues::queue_t queue) const override;
+  std::string programOf(queues::queue_t queue) const override;
+  void log(const std::string& line) override;
+
+  // security::EntropyReplies
+  void pureEntropy(const security::Requester& to, std::string bytes) override;
+  void pseudoRandom(const security::Requester& to, std::string bytes) override;
+  void refuse(const security::Requester& to, const std::string& message) override;
+
+  io::Selector<Handler> selector_;
+  io::Signal& shutdown_;
+  control::Server_Configuration_Fields& cfg_;
+  config::VariableStore& vars_;
+  io::Timer netcheck_timer_;
+  config::NetCheckWatcher netcheck_;
+  TimeValue netcheck_interval_;
+  security::EntropyServer entropy_;
+  MetricBroker metrics_;
+  OrphanReaper reaper_;
+  std::unique_ptr<SMParent> smparent_;
+  ProcessRegistry registry_;
+  bool all_up_ = false;
+  bool shutting_down_ = false;
+  bool priority_refusal_logged_ = false;
+  std::exception_ptr deferred_;  // raised inside the messenger's hook, rethrown by the loop
+  StatusFile status_;
+  bool status_dirty_ = true;
+  std::string status_error_;  // the last failure to write it, reported once
+  TimeValue started_;
+};
+
+}  // namespace supervisor

@@ -1,0 +1,154 @@
+// The extra process of the end-to-end tests: a worker on the SDK that asks the supervisor what
+// the reference workers never ask, or misbehaves in ways they never do. VXPW_SCRIPT holds
+// comma-separated steps; VXPW_OUT receives one line per answer and "done" after the last
+// step. Then it serves like any worker until it is told to exit.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "io/wait.h"
+#include "queues/catalogue.h"
+#include "sdk/worker.h"
+#include "support/test_support.h"
+
+namespace {
+
+using queues::queue_t;
+
+class Probe {
+ public:
+  // The pool descriptor is taken by the worker's messenger; a copy is kept for the impostor.
+  Probe()
+      : spare_pool_fd_(::dup(std::atoi(std::getenv("smem::mapfile")))),
+        w_(worker::Identity::forQueue(queues::QUEUE_EXTRA)),
+        out_(std::getenv("VXPW_OUT")) {}
+
+  int run(const std::string& script) {
+    w_.initOk();
+    std::stringstream steps(script);
+    for (std::string step; std::getline(steps, step, ',');)
+      perform(step);
+    out_ << "done" << std::endl;
+    return w_.run();
+  }
+
+ private:
+  void perform(const std::string& step) {
+    if (step == "metrics") return metrics();
+    if (step == "loglevel") return logLevel();
+    if (step == "random") {
+      out_ << "random " << w_.pseudoRandom(64).size() << std::endl;
+      return;
+    }
+    if (step == "wrongdest") {
+      // A log request that names another queue as its destination.
+      queues::ev<queues::SYSTEM_LOG_REQUEST> ev(queues::QUEUE_ALRM, 0, {"lost", 0});
+      return raw([&](protocol::ioprim& prim) { prim << ev; });
+    }
+    if (step == "lie") {
+      // A log request whose text claims a megabyte and brings three bytes.
+      return raw([](protocol::ioprim& prim) {
+        const uint32_t header[4] = {queues::SYSTEM_LOG_REQUEST, 0, 0, 0};
+        const uint64_t length = 1000000;
+        prim.writeField(sizeof header, header);
+        prim.writeField(sizeof length, &length);
+        prim.writeField(3, "abc");
+      });
+    }
+    if (step == "flood") {
+      // Requests whose answers are never read: the supervisor's area fills up.
+      for (int i = 0; i < 5000; ++i) {
+        queues::ev<queues::REQUEST_SERVER_CONFIGURATION> req(queues::QUEUE_MAIN, 1000 + i, 0);
+        raw([&](protocol::ioprim& prim) { prim << req; });
+      }
+      out_ << "flooded" << std::endl;
+      ::sleep(60);  // never reads; the supervisor ends it
+      return;
+    }
+    if (step == "claim") {
+      // A second messenger in this process announcing itself under an id nobody started.
+      io::siblingmessenger_conf_t conf = io::siblingmessenger_conf_t::fromEnvironment("smem");
+      conf.mapfile = spare_pool_fd_;
+      static io::SiblingMessenger impostor(conf, 30);
+      impostor.flush();
+      return;
+    }
+    out_ << "unknown step " << step << std::endl;
+  }
+
+  template <typename F>
+  void raw(F write) {
+    io::SiblingMessenger::SiblingRef main = w_.messenger().sibling(queues::QUEUE_MAIN);
+    protocol::ioprim prim(nullptr, &main->ostream());
+    write(prim);
+    prim.endWrite();
+    w_.messenger().flush();
+  }
+
+  // Every worker announces its metrics after its INIT_OK, so the list is asked until it has
+  // VXPW_SUPPLIERS groups (the probe itself supplies none).
+  void metrics() {
+    const size_t suppliers = std::strtoul(std::getenv("VXPW_SUPPLIERS"), nullptr, 10);
+    std::string names;
+    for (int attempt = 0; attempt < 500; ++attempt) {
+      queues::ev<queues::LIST_METRICS> list(queues::QUEUE_MAIN, 0, 0);
+      std::unique_ptr<queues::event> r = w_.call(list);
+      const auto* l = queues::as<queues::RETURN_LIST_METRICS>(*r);
+      if (l == nullptr) break;
+      names.clear();
+      for (const control::Metric_Group& g : l->payload.groups)
+        names += " " + g.name + (g.groups.empty() ? "(empty)" : "");
+      if (l->payload.groups.size() >= suppliers) break;
+      ::usleep(10000);
+    }
+    out_ << "list" << names << std::endl;
+    queues::ev<queues::GET_METRIC> value(queues::QUEUE_MAIN, 0, {{"dbms", "events", "received"}});
+    std::unique_ptr<queues::event> r = w_.call(value);
+    if (auto* v = queues::as<queues::RETURN_METRIC_UINT64>(*r)) out_ << "uint64 " << v->payload;
+    out_ << " (" << queues::eventName(r->type) << ")" << std::endl;
+    queues::ev<queues::GET_METRIC_TYPE> type(queues::QUEUE_MAIN, 0, {{"tsdb", "uptime"}});
+    r = w_.call(type);
+    if (auto* t = queues::as<queues::RETURN_GET_METRIC_TYPE>(*r)) {
+      out_ << "type " << t->payload.name << " " << t->payload.unit;
+    }
+    out_ << std::endl;
+    queues::ev<queues::GET_METRIC> empty(queues::QUEUE_MAIN, 0, {});
+    r = w_.call(empty);
+    if (auto* e = queues::as<queues::RETURN_METRIC_ERROR>(*r)) out_ << "error " << e->payload;
+    out_ << std::endl;
+  }
+
+  void logLevel() {
+    // The events logger of dbms alone to debug: dbms then writes every event it reads to its
+    // standard error, which the supervisor logs. A configuration round trip makes sure the
+    // supervisor has relayed the level before dbms and tsdb get something to read.
+    queues::ev<queues::SET_LOG_LEVEL> levels(queues::QUEUE_MAIN, 0, {{{"dbms/events", 1}}});
+    w_.send(queues::QUEUE_MAIN, levels);
+    w_.requestConfiguration();
+    ::usleep(200000);
+    for (queue_t q : {queues::QUEUE_DBMS, queues::QUEUE_TSDB}) {
+      queues::ev<queues::REQUEST_RESULT> ev(q, 0, 7);
+      w_.send(q, ev);
+    }
+    out_ << "levels sent" << std::endl;
+  }
+
+  int spare_pool_fd_;
+  worker::Worker w_;
+  std::ofstream out_;
+};
+
+}  // namespace
+
+VXTEST_CHILD(probe_worker) {
+  try {
+    Probe probe;
+    return probe.run(std::getenv("VXPW_SCRIPT"));
+  } catch (const error::Exception& e) {
+    std::ofstream(std::getenv("VXPW_OUT"), std::ios::app) << "error " << e.what() << std::endl;
+    return 1;
+  }
+}

@@ -1,0 +1,321 @@
+// The server end to end: vexland with the reference workers (and the probe worker of
+// probe_worker.cc as the extra process), driven through the workers' test behaviours.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <iterator>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "supervisor/server_harness.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using vxtest::Outcome;
+using vxtest::Server;
+
+// The programs the log says were started, in order.
+std::vector<std::string> spawned(const std::string& log) {
+  std::vector<std::string> out;
+  std::regex re("Spawned (\\S+) with pid");
+  for (std::sregex_iterator it(log.begin(), log.end(), re), end; it != end; ++it)
+    out.push_back((*it)[1]);
+  return out;
+}
+
+size_t at(const std::string& log, const std::string& text) {
+  size_t pos = log.find(text);
+  EXPECT_NE(pos, std::string::npos) << "missing: " << text;
+  return pos;
+}
+
+bool waitFile(const std::string& path, const std::string& text,
+              std::chrono::milliseconds limit = 10s) {
+  for (auto until = std::chrono::steady_clock::now() + limit;
+       std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(5ms)) {
+    if (vxtest::readFile(path).find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
+TEST(Server, StartsTheDefaultTableAndStopsItInDependencyOrder) {
+  Server s("passive = false");
+  s.start({{"VXW_SCHD_DEPEND_ON", "dbms,tsdb"}, {"VXW_DBMS_STDERR", "dbms says hello"}});
+  ASSERT_TRUE(s.waitErr("Vexlan: Spawned OK.\n"));
+  ASSERT_TRUE(s.waitLog("All children up and running"));
+  EXPECT_EQ(
+      spawned(s.log()),
+      (std::vector<std::string>{
+          "vexlan-dbms.exe", "vexlan-tsdb.exe", "vexlan-scheduler.exe", "vexlan-remcheck.exe",
+          "vexlan-socketio.exe", "vexlan-alarm.exe", "vexlan-alert.exe", "vexlan-snmp.exe",
+          "vexlan-esxi.exe", "vexlan-broadcast.exe", "vexlan-forecast.exe", "vexlan-netscan.exe",
+          "vexlan-report.exe", "vexlan-router.exe", "vexlan-nodeclass.exe", "vexlan-uplink.exe"}));
+  EXPECT_THAT(s.log(), HasSubstr("Process [dbms]: dbms says hello"));
+  std::string status = s.status();
+  EXPECT_THAT(status, HasSubstr("\"state\": \"running\""));
+  EXPECT_THAT(status, HasSubstr("{\"sname\": \"schd\", \"queue\": 1, \"exe\": "
+                                "\"vexlan-scheduler.exe\", \"state\": \"running\""));
+  EXPECT_THAT(status, HasSubstr("\"depend_on\": [2, 20]}"));
+  EXPECT_THAT(status, HasSubstr("{\"sname\": \"keyg\", \"queue\": 11, \"exe\": "
+                                "\"vexlan-keygen.exe\"}"));
+
+  Outcome o = s.stop(SIGINT);
+  EXPECT_EQ(o.status, 0) << o.err;
+  std::string log = s.log();
+  // The scheduler needs dbms and tsdb while it shuts down: they are told only after its end.
+  size_t schd_gone = at(log, "Process [schd] successfully shut down");
+  EXPECT_LT(at(log, "Telling vexlan-scheduler.exe to exit"), schd_gone);
+  EXPECT_GT(at(log, "Telling vexlan-dbms.exe to exit"), schd_gone);
+  EXPECT_GT(at(log, "Telling vexlan-tsdb.exe to exit"), schd_gone);
+  EXPECT_LT(at(log, "Telling vexlan-uplink.exe to exit"), schd_gone);
+  EXPECT_EQ(s.countLog("successfully shut down"), 16u);
+  EXPECT_THAT(log, HasSubstr("Vexlan shutdown complete\n"));
+  EXPECT_TRUE(s.allGone());
+  EXPECT_THAT(s.status(), HasSubstr("\"state\": \"stopped\""));
+  EXPECT_THAT(s.status(), HasSubstr("\"workers\": []"));
+}
+
+TEST(Server, PassiveGridMasterWithTheExtraProcess) {
+  Server s("wapi_enabled = true");
+  s.start({{"VX_GRID_ROLE", "master"},
+           {"VX_EXTRA_PROCESS", "vexlan-worker,"},
+           {"VXW_EXTR_TRACE", "1"}});
+  ASSERT_TRUE(s.waitLog("All children up and running"));
+  EXPECT_EQ(spawned(s.log()),
+            (std::vector<std::string>{"vexlan-dbms.exe", "vexlan-tsdb.exe", "vexlan-scheduler.exe",
+                                      "vexlan-socketio.exe", "vexlan-broadcast.exe",
+                                      "vexlan-router.exe", "vexlan-gridmaster.exe",
+                                      "vexlan-uplink.exe", "vexlan-wapi.exe", "vexlan-worker"}));
+  EXPECT_TRUE(s.waitLog("[extr]: configuration received"));
+  EXPECT_THAT(s.log(), HasSubstr("passive 1)"));
+  // SIGUSR1 rotates the server log at once; the server runs on.
+  ::kill(s.program().pid(), SIGUSR1);
+  EXPECT_TRUE(waitFile(s.dir() + "/log/server.log.1.txt", "Flushing log..."));
+  Outcome o = s.stop(SIGTERM);
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_TRUE(s.allGone());
+}
+
+TEST(Server, DemandLoadsOnPeerRequestAndOnSpawnRequest) {
+  Server s;
+  s.start({{"VXW_SCHD_SEND", "keyg:3"},
+           {"VXW_KEYG_TRACE", "1"},
+           {"VXW_DBMS_REQUEST_SPAWN", "kngt"},
+           {"VXW_KNGT_EXIT", "0:200"}});
+  ASSERT_TRUE(s.waitLog("All children up and running"));
+  // The scheduler's events wait for keygen, which starts on the request and reads all three.
+  EXPECT_TRUE(s.waitLog("Spawned vexlan-keygen.exe with pid"));
+  EXPECT_TRUE(s.waitLog("[keyg]: got REQUEST_RESULT from schd"));
+  EXPECT_TRUE(s.waitLog("Will demand-load requested process kngt for [dbms]"));
+  // A demand-loaded worker may end on its own: the server runs on.
+  EXPECT_TRUE(s.waitLog("Process [kngt] successfully shut down"));
+  EXPECT_EQ(s.countLog("All children up and running"), 1u);
+  EXPECT_THAT(s.status(), HasSubstr("{\"sname\": \"kngt\", \"queue\": 14"));
+  Outcome o = s.stop();
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_THAT(s.log(), HasSubstr("Process [keyg] successfully shut down"));
+  EXPECT_TRUE(s.allGone());
+}
+
+TEST(Server, AnswersMetricsLogLevelsAndRandomBytes) {
+  Server s;
+  std::string out = s.dir() + "/probe.out";
+  std::map<std::string, std::string> env = vxtest::probeWorker("metrics,loglevel,random", out);
+  env["VXPW_SUPPLIERS"] = "7";
+  s.start(env);
+  ASSERT_TRUE(waitFile(out, "done")) << vxtest::readFile(out) << s.log();
+  std::string answers = vxtest::readFile(out);
+  EXPECT_THAT(answers, testing::ContainsRegex("uint64 [1-9][0-9]* \\(RETURN_METRIC_UINT64\\)\n"));
+  EXPECT_THAT(answers, HasSubstr("type uptime s\n"));
+  EXPECT_THAT(answers, HasSubstr("error Unknown metric\n"));
+  // One group per supplier, named after it, in the order they answered.
+  std::smatch list;
+  ASSERT_TRUE(std::regex_search(answers, list, std::regex("list ([^\n]*)\n")));
+  std::istringstream names(list[1].str());
+  EXPECT_EQ(std::set<std::string>(std::istream_iterator<std::string>(names), {}),
+            (std::set<std::string>{"schd", "dbms", "skio", "brdc", "grid", "tsdb", "upln"}));
+  EXPECT_THAT(answers, HasSubstr("random 64\n"));
+  EXPECT_THAT(s.log(), HasSubstr("Got bad metric request (empty) from process #24 "));
+  EXPECT_TRUE(s.waitLog("Process [dbms]: events debug: got REQUEST_RESULT from extra"));
+  EXPECT_THAT(s.log(), Not(HasSubstr("Process [tsdb]: events debug")));
+  Outcome o = s.stop();
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_TRUE(s.allGone());
+}
+
+TEST(Server, VariablesAndTheEntropyPoolSurviveARestart) {
+  Server s;
+  s.start({{"VXW_DBMS_STORE_VAR", "colour=blue"}, {"VXW_DBMS_TRACE", "1"}});
+  ASSERT_TRUE(s.waitLog("[dbms]: stored variable colour"));
+  ASSERT_EQ(s.stop().status, 0);
+  s.start({{"VXW_TSDB_TRACE", "1"}});
+  ASSERT_TRUE(s.waitLog("[tsdb]: variables received: colour=blue, entropy="));
+  EXPECT_EQ(s.stop().status, 0);
+}
+
+// How many times the log says `text`: a line repeated at once is written only as "Last
+// message repeated N times" (N counting the first), and only when a different line follows.
+size_t countLogged(const std::string& log, const std::string& text) {
+  std::istringstream lines(log);
+  size_t n = 0;
+  bool last = false;
+  for (std::string line; std::getline(lines, line);) {
+    size_t at = line.find(": Last message repeated ");
+    if (at != std::string::npos) {
+      if (last) n += std::stoul(line.substr(at + 24)) - 1;
+    } else {
+      last = line.find(text) != std::string::npos;
+      n += last;
+    }
+  }
+  return n;
+}
+
+TEST(Server, NetCheckFileChangesReachTheDatabaseWorker) {
+  Server s;
+  std::string file = s.dir() + "/netchecks.conf";
+  vxtest::writeFile(file, "[disk]\ncommand=/bin/true\n");
+  vxtest::writeFile(s.configFile(),
+                    "custom_netcheck_conf = \"" + file + "\"\n" + vxtest::readFile(s.configFile()));
+  s.start({{"VXW_DBMS_TRACE", "1"}, {"VX_NETCHECK_INTERVAL_MS", "50"}});
+  ASSERT_TRUE(s.waitLog("[dbms]: got UPDATE_NETCHECKS from main"));
+  // Replaced whole, so that no look at it finds it half-written; then ten more looks.
+  vxtest::writeFile(file + ".new", "[disk]\ncommand=/bin/false\n[load]\ncommand=/bin/true\n");
+  ASSERT_EQ(::rename((file + ".new").c_str(), file.c_str()), 0);
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(s.stop().status, 0);
+  // Once at the start, once for the change, never for an unchanged file.
+  EXPECT_EQ(countLogged(s.log(), "[dbms]: got UPDATE_NETCHECKS from main"), 2u) << s.log();
+}
+
+TEST(Server, WorkersThatNeedOneAnotherAreToldToExitTogether) {
+  Server s;
+  s.start({{"VXW_SCHD_DEPEND_ON", "dbms"},
+           {"VXW_DBMS_DEPEND_ON", "schd"},
+           {"VXW_GRID_DEPEND_ON", "schd"}});
+  ASSERT_TRUE(s.waitLog("All children up and running"));
+  Outcome o = s.stop();
+  EXPECT_EQ(o.status, 0) << o.err;
+  std::string log = s.log();
+  size_t ring = at(log,
+                   "Workers [schd] [dbms] need one another to shut down; telling them to "
+                   "exit together");
+  EXPECT_GT(ring, at(log, "Process [grid] successfully shut down"));
+  EXPECT_GT(at(log, "Telling vexlan-dbms.exe to exit"), ring);
+  EXPECT_TRUE(s.allGone());
+}
+
+TEST(Server, RepeatedSignalsShowProgressAndAStuckWorkerKilledFromOutsideEndsTheRun) {
+  Server s;
+  s.start({{"VXW_DBMS_IGNORE_EXIT", "1"}});
+  ASSERT_TRUE(s.waitErr("Vexlan: Spawned OK.\n"));
+  ::kill(s.program().pid(), SIGINT);
+  ASSERT_TRUE(s.waitLog("[dbms]: ignoring SYS_EXIT"));
+  ASSERT_TRUE(s.waitLog("Process [upln] successfully shut down"));
+  ::kill(s.program().pid(), SIGINT);
+  pid_t dbms = s.workerPid("vexlan-dbms.exe");
+  ASSERT_TRUE(s.waitLog("Shutdown already in progress. Be patient please..."));
+  EXPECT_TRUE(s.waitLog("Waiting for vexlan-dbms.exe " + std::to_string(dbms) +
+                        "...state=3 process_gone=0 istream_eos=0 stderr_eos=0 isDone says: 0"));
+  ::kill(dbms, SIGKILL);
+  Outcome o = s.wait();
+  EXPECT_EQ(o.status, 1);
+  EXPECT_THAT(o.err, HasSubstr("Vexlan fatal error: Process [dbms] terminated unexpectedly with "
+                               "exit code 137\n"));
+  EXPECT_THAT(s.log(), HasSubstr("Process [dbms] was killed by signal 9"));
+  EXPECT_THAT(s.log(), HasSubstr(". Will shut down."));
+  EXPECT_THAT(s.log(), Not(HasSubstr("Vexlan shutdown complete")));
+  EXPECT_TRUE(s.allGone());
+}
+
+struct Failure {
+  const char* name;
+  std::map<std::string, std::string> env;
+  std::string probe;  // probe worker script, if any
+  std::string fatal;  // what reportFatal says
+};
+
+void PrintTo(const Failure& f, std::ostream* os) {
+  *os << f.name;
+}
+
+class ServerFailure : public testing::TestWithParam<Failure> {};
+
+// Every failure of a worker ends the run at once: reported, every process killed, exit 1.
+TEST_P(ServerFailure, EndsTheRunAndLeavesNothingRunning) {
+  const Failure& f = GetParam();
+  Server s;
+  std::map<std::string, std::string> env = f.env;
+  if (!f.probe.empty()) env.merge(vxtest::probeWorker(f.probe, s.dir() + "/probe.out"));
+  s.start(env);
+  Outcome o = s.wait();
+  EXPECT_EQ(o.status, 1);
+  EXPECT_THAT(o.err, HasSubstr("Vexlan fatal error: " + f.fatal))
+      << s.log() << vxtest::readFile(s.dir() + "/probe.out");
+  EXPECT_THAT(s.log(), HasSubstr("Fatal error: " + f.fatal));
+  EXPECT_THAT(s.log(), Not(HasSubstr("Vexlan shutdown complete")));
+  EXPECT_TRUE(s.allGone());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Workers, ServerFailure,
+    testing::Values(
+        Failure{"ExitCode3",
+                {{"VXW_SKIO_EXIT", "3:300"}},
+                "",
+                "Process [skio] terminated unexpectedly with exit code 3"},
+        Failure{"LeavesOnItsOwn", {{"VXW_SKIO_EXIT", "0:300"}}, "", "Process [skio] shut down."},
+        Failure{"EndsBeforeConnecting",
+                {{"VX_EXTRA_PROCESS", "/bin/true"}},
+                "",
+                "Process [extr] shut down."},
+        Failure{"SecondInitOk",
+                {{"VXW_DBMS_SECOND_INIT_OK", "1"}},
+                "",
+                "Reading from process [dbms] caused: Child dbms sent Init_Ok while not in "
+                "Initing state!"},
+        Failure{"Garbage",
+                {{"VXW_TSDB_GARBAGE", "1"}},
+                "",
+                "Reading from process [tsdb] caused: fdio >> event: unknown type index: 250"},
+        Failure{"WrongDestination",
+                {},
+                "wrongdest",
+                "Reading from process [extr] caused: Main got message not destined for main."},
+        Failure{"LyingLength",
+                {},
+                "lie",
+                "Reading from process [extr] caused: Process [extr] sent only part of an event "
+                "for 1000 ms"},
+        Failure{"Flood",
+                {},
+                "flood",
+                "Process [extr] has not taken its events for 1000 ms: the supervisor's message "
+                "area is full"},
+        Failure{"ClaimsAnUnknownId",
+                {},
+                "claim",
+                "Protocol violation by sibling 30: argh: someone asked for smem slice size for "
+                "id 30 which we don't know..."}),
+    [](const testing::TestParamInfo<Failure>& info) { return info.param.name; });
+
+TEST(Server, AMissingProgramFailsTheStart) {
+  Server s;
+  s.start({{"VX_EXTRA_PROCESS", "vexlan-nonexistent"}});
+  Outcome o = s.wait();
+  EXPECT_EQ(o.status, 1);
+  EXPECT_THAT(o.err, HasSubstr("Vexlan: Failed initializing.\n"));
+  EXPECT_THAT(s.log(), HasSubstr("Fatal: File not found: vexlan-nonexistent"));
+  // The workers started before it were killed.
+  EXPECT_EQ(spawned(s.log()).size(), 7u);
+  EXPECT_THAT(s.status(), HasSubstr("\"state\": \"failed\""));
+}
+
+}  // namespace
