@@ -1,0 +1,50 @@
+// event decode: events as the processes exchange them (header and payload, one after another)
+// printed in their text form, as the server's logs and traces print them.
+#include "commands.h"
+#include "input.h"
+#include "queues/catalogue.h"
+#include "queues/memory_stream.h"
+
+namespace vexlanctl {
+
+namespace {
+
+const char* const kHelp =
+    "usage: vexlanctl event decode [--hex|--binary] [FILE]\n"
+    "Prints every event in FILE (standard input without FILE or with -) in its text form. The\n"
+    "input is taken as hexadecimal text when it holds only hexadecimal digits and white space,\n"
+    "else as the bytes themselves. On bad input the events before it are printed, then the\n"
+    "error, and the status is 1.\n";
+
+}  // namespace
+
+int eventCommand(const Args& args, std::ostream& out, std::ostream& err) {
+  if (args.size() >= 2 && args[0] == "decode" && isHelp(args[1])) {
+    out << kHelp;
+    return kOk;
+  }
+  DecodeInput in;
+  bool ok = !args.empty() && args[0] == "decode";
+  for (size_t i = 1; ok && i < args.size(); ++i)
+    ok = in.take(args[i]);
+  if (!ok) {
+    (args.size() == 1 && isHelp(args[0]) ? out : err) << kHelp;
+    return args.size() == 1 && isHelp(args[0]) ? kOk : kUsage;
+  }
+  try {
+    const std::string bytes = loadBytes(in);
+    if (bytes.empty()) throw error::EParseEmptyStringError("No event in the input");
+    protocol::MemoryIStream stream(bytes);
+    protocol::ioprim io(&stream);
+    io.limitInput(bytes.size());
+    while (*io.inputLeft() > 0)
+      queues::printEvent(out, *queues::readEvent(io));
+  } catch (const std::exception& e) {
+    out.flush();
+    err << e.what() << "\n";
+    return kFailed;
+  }
+  return kOk;
+}
+
+}  // namespace vexlanctl
