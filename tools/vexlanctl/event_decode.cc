@@ -2,6 +2,7 @@
 // printed in their text form, as the server's logs and traces print them.
 #include "commands.h"
 #include "input.h"
+#include "io/exceptions.h"
 #include "queues/catalogue.h"
 #include "queues/memory_stream.h"
 
@@ -14,7 +15,7 @@ const char* const kHelp =
     "Prints every event in FILE (standard input without FILE or with -) in its text form. The\n"
     "input is taken as hexadecimal text when it holds only hexadecimal digits and white space,\n"
     "else as the bytes themselves. On bad input the events before it are printed, then the\n"
-    "error, and the status is 1.\n";
+    "event layer's error, and the status is 1.\n";
 
 }  // namespace
 
@@ -37,8 +38,16 @@ int eventCommand(const Args& args, std::ostream& out, std::ostream& err) {
     protocol::MemoryIStream stream(bytes);
     protocol::ioprim io(&stream);
     io.limitInput(bytes.size());
-    while (*io.inputLeft() > 0)
-      queues::printEvent(out, *queues::readEvent(io));
+    while (*io.inputLeft() > 0) {
+      const uint64_t start = bytes.size() - *io.inputLeft();
+      try {
+        queues::printEvent(out, *queues::readEvent(io));
+      } catch (const io::EEndOfStream&) {
+        // The stream's own words would name the tool's buffer, not the input.
+        throw error::EParseError("The input ends inside the event at byte " +
+                                 std::to_string(start));
+      }
+    }
   } catch (const std::exception& e) {
     out.flush();
     err << e.what() << "\n";
