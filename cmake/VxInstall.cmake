@@ -106,9 +106,11 @@ set(CPACK_COMPONENTS_ALL server sdk)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The build keeps its debug information; the packaged programs do without it.
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_SERVER_PACKAGE_NAME vexlan)
 set(CPACK_DEBIAN_SERVER_DESCRIPTION
-    "network-monitoring server\n vexland supervises the monitoring workers; vexlanctl checks its\n configuration, edits its registry and shows what runs.")
+    "vexland supervises the monitoring workers; vexlanctl checks its configuration, edits its registry and shows what runs.")
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/packaging/debian/conffiles
     ${PROJECT_SOURCE_DIR}/packaging/debian/postinst
@@ -116,8 +118,9 @@ set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/packaging/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 set(CPACK_DEBIAN_SDK_PACKAGE_NAME vexlan-dev)
+set(CPACK_COMPONENT_SDK_DESCRIPTION "worker SDK of the vexlan network-monitoring server")
 set(CPACK_DEBIAN_SDK_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_SDK_PACKAGE_DEPENDS "libspdlog-dev, libfmt-dev")
 set(CPACK_DEBIAN_SDK_DESCRIPTION
-    "worker SDK of the vexlan network-monitoring server\n Headers, static library, pkg-config file and CMake package for worker programs.")
+    "Headers, static library, pkg-config file and CMake package for worker programs.")
 include(CPack)
