@@ -59,24 +59,9 @@ std::string tree(const std::string& line) {
 }  // namespace
 
 int berCommand(const Args& args, std::ostream& out, std::ostream& err) {
-  if (args.size() >= 2 && args[0] == "decode" && isHelp(args[1])) {
-    out << kHelp;
-    return kOk;
-  }
   DecodeInput in;
   bool legacy = false;
-  bool ok = !args.empty() && args[0] == "decode";
-  for (size_t i = 1; ok && i < args.size(); ++i) {
-    if (args[i] == "--legacy") {
-      legacy = true;
-    } else {
-      ok = in.take(args[i]);
-    }
-  }
-  if (!ok) {
-    (args.size() == 1 && isHelp(args[0]) ? out : err) << kHelp;
-    return args.size() == 1 && isHelp(args[0]) ? kOk : kUsage;
-  }
+  if (int rc = parseDecodeArgs(args, kHelp, "--legacy", in, legacy, out, err); rc >= 0) return rc;
   try {
     const std::string bytes = loadBytes(in);
     const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());

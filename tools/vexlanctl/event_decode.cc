@@ -20,18 +20,9 @@ const char* const kHelp =
 }  // namespace
 
 int eventCommand(const Args& args, std::ostream& out, std::ostream& err) {
-  if (args.size() >= 2 && args[0] == "decode" && isHelp(args[1])) {
-    out << kHelp;
-    return kOk;
-  }
   DecodeInput in;
-  bool ok = !args.empty() && args[0] == "decode";
-  for (size_t i = 1; ok && i < args.size(); ++i)
-    ok = in.take(args[i]);
-  if (!ok) {
-    (args.size() == 1 && isHelp(args[0]) ? out : err) << kHelp;
-    return args.size() == 1 && isHelp(args[0]) ? kOk : kUsage;
-  }
+  bool unused = false;
+  if (int rc = parseDecodeArgs(args, kHelp, "", in, unused, out, err); rc >= 0) return rc;
   try {
     const std::string bytes = loadBytes(in);
     if (bytes.empty()) throw error::EParseEmptyStringError("No event in the input");

@@ -106,6 +106,26 @@ bool DecodeInput::take(const std::string& arg) {
   return true;
 }
 
+int parseDecodeArgs(const Args& args, const char* help, const std::string& flag, DecodeInput& in,
+                    bool& flag_given, std::ostream& out, std::ostream& err) {
+  if ((args.size() == 1 && isHelp(args[0])) ||
+      (args.size() >= 2 && args[0] == "decode" && isHelp(args[1]))) {
+    out << help;
+    return kOk;
+  }
+  bool ok = !args.empty() && args[0] == "decode";
+  for (size_t i = 1; ok && i < args.size(); ++i) {
+    if (!flag.empty() && args[i] == flag) {
+      flag_given = true;
+    } else {
+      ok = in.take(args[i]);
+    }
+  }
+  if (ok) return -1;
+  err << help;
+  return kUsage;
+}
+
 std::string loadBytes(const DecodeInput& in) {
   std::string raw = readAll(in.path);
   InputForm form = in.form == InputForm::Guess ? guessForm(raw) : in.form;

@@ -2,7 +2,10 @@
 // bytes or as hexadecimal text (as copied from a log or a packet dump).
 #pragma once
 
+#include <ostream>
 #include <string>
+
+#include "commands.h"
 
 namespace vexlanctl {
 
@@ -30,6 +33,12 @@ struct DecodeInput {
  private:
   bool have_path_ = false;
 };
+
+// Parses the arguments of "decode [--hex|--binary] [FLAG] [FILE]", where FLAG is `flag` (none
+// when empty) and sets `flag_given`. Returns -1 when the command is to go on; otherwise the
+// exit status, after `help` went to `out` (asked for) or to `err` (a usage error).
+int parseDecodeArgs(const Args& args, const char* help, const std::string& flag, DecodeInput& in,
+                    bool& flag_given, std::ostream& out, std::ostream& err);
 
 // Reads and converts the input; error::Exception on failure.
 std::string loadBytes(const DecodeInput& in);
