@@ -40,6 +40,14 @@ TEST_F(Ctl, CheckConfigPrintsEverySettingInOrder) {
   EXPECT_THAT(o.out, testing::Not(HasSubstr("\nhost_name: \"\"\n")));
 }
 
+TEST_F(Ctl, TheShippedConfigurationsAreValid) {
+  for (const char* conf :
+       {VX_SOURCE_DIR "/packaging/vexlan.conf", VX_SOURCE_DIR "/examples/vexlan.conf"}) {
+    Outcome o = ctl({"check-config", conf});
+    EXPECT_EQ(o.status, 0) << conf << ": " << o.err;
+  }
+}
+
 TEST_F(Ctl, CheckConfigGivesTheServersErrorAndStatusOne) {
   struct Case {
     std::string text;

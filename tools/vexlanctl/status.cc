@@ -6,9 +6,11 @@
 
 #include <signal.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 
@@ -23,13 +25,16 @@ namespace vexlanctl {
 
 namespace {
 
+constexpr const char* kServiceStatusFile = "/run/vexlan/status.json";
+
 const char* const kHelp =
     "usage: vexlanctl status [-p PID_FILE] [-s STATUS_FILE]\n"
     "Shows the state of the running server and of each worker: queue, state, pid, uptime,\n"
     "the queues it depends on, its program; then the demand-loaded workers not running.\n"
     "The status file is found as the server finds it: $VX_STATUS_FILE, else status.json in\n"
     "$RUNTIME_DIRECTORY (/run/vexlan for the service), else vexlan-status.json in\n"
-    "$XDG_RUNTIME_DIR, else /tmp/vexlan-status-UID.json; -s names it. -p first checks that\n"
+    "$XDG_RUNTIME_DIR, else /tmp/vexlan-status-UID.json; when that file does not exist, the\n"
+    "service's /run/vexlan/status.json. -s names it. -p first checks that\n"
     "the background server started with that pid file is still there.\n"
     "Exit status: 0 running, 3 not running, 1 on any other failure.\n";
 
@@ -164,7 +169,15 @@ int statusCommand(const Args& args, std::ostream& out, std::ostream& err) {
       return kUsage;
     }
   }
-  if (status_file.empty()) status_file = supervisor::statusFilePath();
+  if (status_file.empty()) {
+    status_file = supervisor::statusFilePath();
+    // An administrator's shell lacks the service's RUNTIME_DIRECTORY: with no place of its
+    // own, the installed service's file is the one meant.
+    if (std::getenv("VX_STATUS_FILE") == nullptr && std::getenv("RUNTIME_DIRECTORY") == nullptr &&
+        ::access(status_file.c_str(), F_OK) != 0 && ::access(kServiceStatusFile, F_OK) == 0) {
+      status_file = kServiceStatusFile;
+    }
+  }
   try {
     if (!pid_file.empty()) {
       std::string name = eventName(pid_file);
