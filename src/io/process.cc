@@ -226,8 +226,9 @@ void Process::start(const ProcessSpec& spec) {
   for (const auto& [name, value] : vars)
     env.push_back(name + "=" + value);
   std::vector<std::string> args = childArguments(spec);
-  std::vector<std::string> candidates =
-      programCandidates(spec.program, ownDirectory(), searchPath());
+  std::vector<std::string> candidates = programCandidates(
+      spec.program, ownDirectory(),
+      spec.program_dir.empty() ? searchPath() : spec.program_dir + ":" + searchPath());
   plan.envp = cStrings(env);
   plan.argv = cStrings(args);
   plan.candidates = cStrings(candidates);

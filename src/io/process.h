@@ -24,8 +24,10 @@ enum class StdMode {
 };
 
 struct ProcessSpec {
-  // Looked up in this program's own directory, then in PATH; see programCandidates.
+  // Looked up in this program's own directory, then in program_dir, then in PATH; see
+  // programCandidates.
   std::string program;
+  std::string program_dir;
   // Each argument is split at spaces and tabs into the child's arguments.
   std::vector<std::string> arguments;
   // Directory the child starts in; empty keeps this process's.

@@ -12,6 +12,7 @@
 #include "queues/events_dbms_tql.h"
 #include "supervisor/entry/entry.h"
 #include "supervisor/slog.h"
+#include "supervisor/worker_directory.h"
 #include "util/parse.h"
 
 namespace supervisor {
@@ -121,6 +122,7 @@ void MainProcess::saveState() {
 void MainProcess::spawnWorker(WorkerEntry entry) {
   io::ProcessSpec spec;
   spec.program = entry.exe;
+  spec.program_dir = workerDirectory();
   spec.priority = static_cast<int>(entry.priority);
   spec.passables["smem"] = smparent_.get();
   // Standard output joins standard error: both are logged. A worker writing to an output
