@@ -19,13 +19,14 @@ TimeValue NetCheckWatcher::run(TimeValue now) {
   if (::stat(path_.c_str(), &st) != 0) {
     if (!missing_) log_("Could not stat: " + path_ + ": " + error::systemText(errno));
     missing_ = true;
-    seen_ = 0;
+    seen_ = Identity{};
     return next;
   }
   missing_ = false;
-  const int64_t time = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
-  if (time == seen_) return next;
-  seen_ = time;
+  const Identity now_seen{int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec,
+                          int64_t{st.st_size}, uint64_t{st.st_ino}};
+  if (now_seen == seen_) return next;
+  seen_ = now_seen;
   try {
     send_(read_netcheck_file(path_));
   } catch (const error::Exception& e) {

@@ -1,5 +1,8 @@
-// Watches the custom NetCheck file: each run compares the file's modification time with the
-// one last seen and, when it changed, parses the file and hands the list on. The owner runs
+// Watches the custom NetCheck file: each run compares the file's identity (modification time,
+// size and inode) with the one last seen and, when it changed, parses the file and hands the
+// list on. The time alone is not enough: file times advance in clock ticks, so a file
+// truncated, read half-written and finished within one tick, or replaced by a rename within
+// one, would keep its time and the finished version would never be read. The owner runs
 // it from a timer and re-arms the timer for the deadline it returns, so the class needs no
 // reactor and tests drive it with explicit times.
 #pragma once
@@ -25,20 +28,26 @@ class NetCheckWatcher {
   NetCheckWatcher(std::string path, Send send, Log log);
 
   // One run at time `now`; returns the next deadline, now + 5 seconds.
-  //  - A changed time: the file is parsed and the list sent. A parse or send error
+  //  - A changed identity: the file is parsed and the list sent. A parse or send error
   //    (error::Exception) is logged as "Error reading custom NetChecks: " + its text; the
-  //    receiver keeps its previous list and the file is read again only after its time
-  //    changes once more.
+  //    receiver keeps its previous list and the file is read again only after it changes
+  //    once more.
   //  - A file that cannot be examined (gone, unreadable) is logged once as "Could not stat: "
   //    + path + ": " + the reason, the last list stays in force and the server runs on; when
-  //    the file comes back it is read again whatever its time.
+  //    the file comes back it is read again whatever its identity.
   TimeValue run(TimeValue now);
 
  private:
   std::string path_;
   Send send_;
   Log log_;
-  int64_t seen_ = 0;  // nanoseconds since 1970, 0 before the first look
+  struct Identity {
+    int64_t mtime_ns = 0;  // 0 before the first look
+    int64_t size = 0;
+    uint64_t inode = 0;
+    bool operator==(const Identity&) const = default;
+  };
+  Identity seen_;
   bool missing_ = false;
 };
 

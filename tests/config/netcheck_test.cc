@@ -158,6 +158,26 @@ TEST_F(Watcher, BadFileIsLoggedAndNotRetriedUntilItChanges) {
   EXPECT_EQ(sent_.size(), 1u);
 }
 
+// Written in place or replaced within one tick of the file clock: the time stays, the file
+// does not, and the finished version must still be read.
+TEST_F(Watcher, ChangesWithinOneTimestampAreSeen) {
+  write("[a]\ncomm", 1000);  // caught half-written
+  watcher_.run(TimeValue(0, 0));
+  ASSERT_EQ(logged_.size(), 1u);
+  write("[a]\ncommand=x\n", 1000);  // finished, same time
+  watcher_.run(TimeValue(5, 0));
+  ASSERT_EQ(sent_.size(), 1u);
+
+  const std::string next = dir_.file("checks.new");
+  vxtest::writeFile(next, "[b]\ncommand=y\n");  // same size, new file renamed over it
+  struct timespec times[2] = {{1000, 0}, {1000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, next.c_str(), times, 0), 0);
+  ASSERT_EQ(::rename(next.c_str(), file_.c_str()), 0);
+  watcher_.run(TimeValue(10, 0));
+  ASSERT_EQ(sent_.size(), 2u);
+  EXPECT_EQ(sent_[1].at(0).name, "b");
+}
+
 TEST_F(Watcher, VanishedFileKeepsTheLastListAndComesBack) {
   write("[a]\ncommand=x\n", 1000);
   watcher_.run(TimeValue(0, 0));
