@@ -45,7 +45,7 @@ int checkConfigCommand(const Args& args, std::ostream& out, std::ostream& err) {
     char name[256] = {};
     if (::gethostname(name, sizeof name - 1) == 0) cfg.host_name = name;
   }
-  queues::printPayloadText(out, cfg, 0);
+  wire::printPayloadText(out, cfg, 0);
   return kOk;
 }
 

@@ -47,10 +47,10 @@
 #include "io/timer.h"
 #include "meter/group.h"
 #include "queues/events_control.h"
-#include "queues/ioprim.h"
 #include "sdk/errors.h"
 #include "sdk/identity.h"
 #include "sdk/parent_watch.h"
+#include "wire/ioprim.h"
 
 namespace worker {
 
