@@ -12,6 +12,7 @@
 #include "io/wait.h"
 #include "queues/catalogue.h"
 #include "sdk/worker.h"
+#include "security/hex.h"
 #include "support/test_support.h"
 
 namespace {
@@ -51,11 +52,11 @@ class Probe {
       return;
     }
     if (step == "randomhex") {
-      out_ << "random " << hex(w_.pseudoRandom(32)) << std::endl;
+      out_ << "random " << security::toHex(w_.pseudoRandom(32)) << std::endl;
       return;
     }
     if (step == "purehex") {
-      out_ << "pure " << hex(w_.pureEntropy(32)) << std::endl;
+      out_ << "pure " << security::toHex(w_.pureEntropy(32)) << std::endl;
       return;
     }
     if (step == "vars") {
@@ -171,16 +172,6 @@ class Probe {
       w_.send(q, ev);
     }
     out_ << "levels sent" << std::endl;
-  }
-
-  static std::string hex(const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string h;
-    for (unsigned char c : bytes) {
-      h += digits[c >> 4];
-      h += digits[c & 15];
-    }
-    return h;
   }
 
   int stores_ = 0;
