@@ -218,31 +218,6 @@ TEST(SqliteRegistry, KilledWriterLeavesOldOrNewSet) {
   EXPECT_GT(sawData, 0) << "no kill landed after a commit";
 }
 
-TEST(SqliteRegistry, ABusyDatabaseIsWaitedForThenAnError) {
-  vxtest::TempDir dir;
-  ScopedEnv busy("VX_REGISTRY_BUSY_MS", "300");
-  SqliteRegistry reg(dir.file("r.db"), registrySkeleton(RegistryRoot::Machine));
-  write_registry(reg, kKey, {{"a", "1"}});
-  // Another process's write transaction (an administrator's sqlite3, say).
-  sqlite3* other = nullptr;
-  ASSERT_EQ(sqlite3_open(dir.file("r.db").c_str(), &other), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-  std::string failed;
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(reg.writeValues(kKey, {{"a", "2"}}, failed), EBUSY);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
-  // Released within the time-out: the write waits for it and succeeds.
-  std::thread release([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
-  });
-  ScopedEnv patient("VX_REGISTRY_BUSY_MS", "20000");
-  SqliteRegistry again(dir.file("r.db"), registrySkeleton(RegistryRoot::Machine));
-  EXPECT_EQ(again.writeValues(kKey, {{"a", "3"}}, failed), 0);
-  release.join();
-  sqlite3_close(other);
-}
-
 // Runs `fn` in a child with a private mount namespace and a small tmpfs at `dir`; its result,
 // or -1 when no such namespace can be had here (not root, or no mount rights).
 int withPrivateTmpfs(const std::string& dir, const std::function<int()>& fn) {
