@@ -239,7 +239,9 @@ TEST(Vexland, AStalePidFileNeverStopsAnotherDaemon) {
   ::kill(daemonOf(a), SIGKILL);  // its workers follow through their parent-death signal
   ASSERT_TRUE(a.allGone());
   ASSERT_EQ(vxtest::run(kVexland, {"-p", pb, "-f", b.configFile()}, b.env()).status, 0);
-  ASSERT_EQ(vxtest::readFile(pb), name);  // the freed event now belongs to b
+  // b takes the freed number unless a daemon of a test running meanwhile got there first; a's
+  // pid file names b's event either way.
+  if (vxtest::readFile(pb) != name) vxtest::writeFile(pa, vxtest::readFile(pb));
 
   for (const char* request : {"-w:shutdown", "-w:sigusr1"}) {
     Outcome o = vxtest::run(kVexland, {request, "-p", pa});
@@ -293,9 +295,9 @@ TEST(Vexland, AFailedStartLeavesNoPidFileAndSquattedNamesAreSkipped) {
     addr.sun_family = AF_UNIX;
     const std::string name = (n % 2 ? "Vexlan.sht." : "Vexlan.rot.") + std::to_string(n);
     std::memcpy(addr.sun_path + 1, name.data(), name.size());
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr),
-                     static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())),
-              0);
+    // A name some other daemon of this host holds meanwhile is squatted all the same.
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr),
+           static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size()));
     squatted.emplace_back(fd);
   }
   o = vxtest::run(kVexland, {"-p", pid_file, "-f", s.configFile()}, s.env());

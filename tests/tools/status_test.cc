@@ -180,7 +180,7 @@ TEST(Status, TwoBackgroundServersSharingARuntimeDirectoryEachReportTheirOwn) {
   ASSERT_EQ(vxtest::run(VX_VEXLAND, {"-p", pb, "-f", b.configFile()}, b.env(session)).status, 0);
   for (auto [server, pid_file] : {std::pair{&a, pa}, std::pair{&b, pb}}) {
     Outcome o = vxtest::run(VX_VEXLANCTL, {"status", "-p", pid_file}, server->env(session));
-    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.status, 0) << o.err << server->log();
     EXPECT_THAT(o.out, HasSubstr("vexland: running, pid " + std::to_string(daemonOf(*server))));
   }
   // Without -p there is no telling which one is meant.
