@@ -8,6 +8,7 @@
 #include "supervisor/log_level_relay.h"
 #include "supervisor/main_process.h"
 #include "supervisor/slog.h"
+#include "util/text.h"
 
 namespace supervisor {
 
@@ -63,20 +64,24 @@ void MainProcess::dispatch(VexlanProcess& p, queues::event& ev) {
     case queues::INIT_OK:
       return onInitOk(p, ev);
     case queues::SYSTEM_LOG_REQUEST:
-      slog(p.tag() + ": " + queues::as<queues::SYSTEM_LOG_REQUEST>(ev)->payload.msg);
+      slog(p.tag() + ": " +
+           util::escapeControls(queues::as<queues::SYSTEM_LOG_REQUEST>(ev)->payload.msg));
       return;
     case queues::REQUEST_SERVER_CONFIGURATION: {
       queues::ev<queues::SERVER_CONFIGURATION> reply(queues::QUEUE_MAIN, ev.inresponse, cfg_);
       return sendToProcess(p, reply, queues::QUEUE_MAIN);
     }
     case queues::REQUEST_SERVER_VARIABLE_FIELDS: {
+      // The saved entropy pool is the server's own: a worker that saw it could predict what
+      // the generator gives the others.
+      config::VariableStore::Vars vars = vars_.snapshot();
+      vars.erase(config::kEntropyVariable);
       queues::ev<queues::RETURN_SERVER_VARIABLE_FIELDS> reply(queues::QUEUE_MAIN, ev.inresponse,
-                                                              {vars_.snapshot()});
+                                                              {std::move(vars)});
       return sendToProcess(p, reply, queues::QUEUE_MAIN);
     }
     case queues::STORE_SERVER_VARIABLE_FIELDS:
-      vars_.store(queues::as<queues::STORE_SERVER_VARIABLE_FIELDS>(ev)->payload.vars);
-      return;
+      return onStoreVariables(p, ev);
     case queues::REQUEST_SPAWN_PROCESS:
       return onSpawnRequest(p, queues::as<queues::REQUEST_SPAWN_PROCESS>(ev)->payload);
     case queues::GET_PURE_ENTROPY:
@@ -145,6 +150,27 @@ void MainProcess::onInitOk(VexlanProcess& p, const queues::event& ev) {
     }
   }
   stopOrderStep();
+}
+
+void MainProcess::onStoreVariables(VexlanProcess& p, const queues::event& ev) {
+  const auto& vars = queues::as<queues::STORE_SERVER_VARIABLE_FIELDS>(ev)->payload.vars;
+  // A worker that set it would choose the next run's entropy pool. The whole store is
+  // refused, so that none of it is applied by halves.
+  if (vars.count(config::kEntropyVariable) != 0) {
+    slog("Refused a store of server variables by " + p.tag() + ": the variable \"" +
+         config::kEntropyVariable + "\" is the server's own");
+    return refuse({p.entry.queue, ev.inresponse},
+                  std::string("Variable \"") + config::kEntropyVariable + "\" is reserved");
+  }
+  try {
+    vars_.store(vars);
+  } catch (const error::Exception& e) {
+    // The registry, not the worker, failed (busy, full, read-only): the worker hears of it,
+    // the server goes on, and the values stay in memory for the next store that succeeds.
+    slog("Cannot store the server variables of " + p.tag() + ": " + e.what());
+    refuse({p.entry.queue, ev.inresponse},
+           std::string("Cannot store server variables: ") + e.what());
+  }
 }
 
 void MainProcess::onSpawnRequest(VexlanProcess& p, queues::queue_t queue) {

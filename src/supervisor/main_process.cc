@@ -14,6 +14,7 @@
 #include "supervisor/slog.h"
 #include "supervisor/worker_directory.h"
 #include "util/parse.h"
+#include "util/text.h"
 
 namespace supervisor {
 
@@ -75,8 +76,11 @@ void MainProcess::start(const std::vector<WorkerEntry>& startup) {
   watch(entry::logRotationSignal(), makeClosure(this, &MainProcess::onLogRotation));
   watch(reaper_.signal(), makeClosure(this, &MainProcess::onChildSignal));
 
-  std::string saved = vars_.get("entropy");
+  std::string saved = vars_.get(config::kEntropyVariable);
   if (!saved.empty()) entropy_.restore(saved);
+  // Before any request is served: whoever knows the saved pool still cannot tell what the
+  // pool holds now.
+  entropy_.stirFromKernel();
 
   const uint64_t mapsize = uint32_t{cfg_.smem_size} << 20;
   smparent_ =
@@ -116,7 +120,7 @@ void MainProcess::afterHandler() {
 }
 
 void MainProcess::saveState() {
-  vars_.store({{"entropy", entropy_.save()}});
+  vars_.store({{config::kEntropyVariable, entropy_.save()}});
 }
 
 void MainProcess::spawnWorker(WorkerEntry entry) {
@@ -156,12 +160,20 @@ void MainProcess::onWorkerStderr(VexlanProcess& p) {
     unwatch(err);
     return;
   }
-  std::string text;
-  for (size_t i = 0; i < n; ++i) {
-    if (data[i] != '\n') text += static_cast<char>(data[i]);
-  }
+  std::string text(reinterpret_cast<const char*>(data), n);
   err.readCommit(n);
-  if (!text.empty()) slog("Process " + p.tag() + ": " + text);
+  logOutput(p, text);
+}
+
+void MainProcess::logOutput(const VexlanProcess& p, std::string_view text) {
+  // One log line per line of output, its control characters escaped: nothing a worker writes
+  // can end a log line early or start one that looks like the supervisor's.
+  while (!text.empty()) {
+    size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    if (!line.empty()) slog("Process " + p.tag() + ": " + util::escapeControls(line));
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+  }
 }
 
 void MainProcess::drainStderr(VexlanProcess& p) {
@@ -183,8 +195,7 @@ void MainProcess::drainStderr(VexlanProcess& p) {
     for (ssize_t n; text.size() < 65536 && (n = ::read(err.fd(), buf, sizeof buf)) > 0;)
       text.append(buf, static_cast<size_t>(n));
   }
-  std::erase(text, '\n');
-  if (!text.empty()) slog("Process " + p.tag() + ": " + text);
+  logOutput(p, text);
   p.stderr_eos = true;
   unwatch(err);
 }
@@ -209,7 +220,9 @@ void MainProcess::onNetCheckTimer() {
 
 void MainProcess::onLogRotation() {
   try {
-    entry::serveLogRotation();
+    if (entry::serveLogRotation() == entry::Rotation::TooSoon) {
+      slog("Log rotation request ignored: the logs were rotated less than a second ago");
+    }
   } catch (const error::Exception& e) {
     slog(std::string("Error rotating logs: ") + e.what());
   }

@@ -11,9 +11,11 @@
 // run through the emergency path, which kills every worker.
 #pragma once
 
+#include <chrono>
 #include <exception>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "config/netcheck_watcher.h"
@@ -29,6 +31,7 @@
 #include "supervisor/process_registry.h"
 #include "supervisor/sm_parent.h"
 #include "supervisor/status_file.h"
+#include "util/rate_limit.h"
 
 namespace supervisor {
 
@@ -39,6 +42,9 @@ class EmergencyShutdown {};
 
 class MainProcess : private MetricBroker::Outbox, private security::EntropyReplies {
  public:
+  // The least time between two progress dumps of a shutdown in progress.
+  static constexpr std::chrono::seconds kMinProgressDumpInterval{1};
+
   using Handler = refcount_ptr<BindBase<void>>;
 
   MainProcess(io::Signal& shutdown, control::Server_Configuration_Fields& cfg,
@@ -92,9 +98,11 @@ class MainProcess : private MetricBroker::Outbox, private security::EntropyRepli
   void dispatch(VexlanProcess& p, queues::event& ev);
   void onInitOk(VexlanProcess& p, const queues::event& ev);
   void onSpawnRequest(VexlanProcess& p, queues::queue_t queue);
+  void onStoreVariables(VexlanProcess& p, const queues::event& ev);
   void onSetLogLevel(const queues::event& ev);
   void streamEnded(VexlanProcess& p);
   void drainStderr(VexlanProcess& p);
+  void logOutput(const VexlanProcess& p, std::string_view text);
 
   // Sending. The event goes out with `dest` = sender (0): workers see everything from the
   // supervisor as from queue 0.
@@ -143,6 +151,7 @@ class MainProcess : private MetricBroker::Outbox, private security::EntropyRepli
   bool shutting_down_ = false;
   bool priority_refusal_logged_ = false;
   std::exception_ptr deferred_;  // raised inside the messenger's hook, rethrown by the loop
+  util::RateLimit progress_dumps_{kMinProgressDumpInterval};
   StatusFile status_;
   bool status_dirty_ = true;
   std::string status_error_;  // the last failure to write it, reported once

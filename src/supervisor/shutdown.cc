@@ -13,13 +13,16 @@
 namespace supervisor {
 
 void MainProcess::onShutdownSignal() {
-  shutdown_.reset();
+  // Only requests of root or of our own uid count; a named event checks who sent them.
+  if (!shutdown_.take()) return;
   if (!shutting_down_) {
     slog("Server shut down by administrator");
     initiateShutdown();
     return;
   }
-  progressDump();
+  // Repeated requests (the client repeats every 2 seconds) are welcome; a flood of them must
+  // not flood the log.
+  if (progress_dumps_.allow()) progressDump();
 }
 
 void MainProcess::progressDump() {

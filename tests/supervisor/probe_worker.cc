@@ -12,6 +12,7 @@
 #include "io/wait.h"
 #include "queues/catalogue.h"
 #include "sdk/worker.h"
+#include "security/hex.h"
 #include "support/test_support.h"
 
 namespace {
@@ -27,6 +28,13 @@ class Probe {
         out_(std::getenv("VXPW_OUT")) {}
 
   int run(const std::string& script) {
+    // Exception replies to the one-way stores (sent with an inresponse of their own) arrive
+    // when the loop runs, after "done".
+    w_.onUnhandled([this](queues::event& ev, queue_t) {
+      if (auto* e = dynamic_cast<queues::exevent*>(&ev)) {
+        out_ << "exception " << e->inresponse << " " << e->message << std::endl;
+      }
+    });
     w_.initOk();
     std::stringstream steps(script);
     for (std::string step; std::getline(steps, step, ',');)
@@ -41,6 +49,36 @@ class Probe {
     if (step == "loglevel") return logLevel();
     if (step == "random") {
       out_ << "random " << w_.pseudoRandom(64).size() << std::endl;
+      return;
+    }
+    if (step == "randomhex") {
+      out_ << "random " << security::toHex(w_.pseudoRandom(32)) << std::endl;
+      return;
+    }
+    if (step == "purehex") {
+      out_ << "pure " << security::toHex(w_.pureEntropy(32)) << std::endl;
+      return;
+    }
+    if (step == "vars") {
+      out_ << "vars";
+      for (const auto& [name, value] : w_.requestVariables())
+        out_ << " " << name;
+      out_ << std::endl;
+      return;
+    }
+    if (step.rfind("store:", 0) == 0) {
+      // store:name=value, with inresponse 7000 + the step's position in the script.
+      std::string assignment = step.substr(6);
+      size_t eq = assignment.find('=');
+      queues::ev<queues::STORE_SERVER_VARIABLE_FIELDS> ev(
+          queues::QUEUE_MAIN, 7000 + static_cast<uint32_t>(++stores_),
+          {{{assignment.substr(0, eq), assignment.substr(eq + 1)}}});
+      raw([&](protocol::ioprim& prim) { prim << ev; });
+      out_ << "stored " << 7000 + stores_ << std::endl;
+      return;
+    }
+    if (step == "lognl") {
+      w_.log("first line\nThu Dec  3 14:05:09 2026: forged line\r");
       return;
     }
     if (step == "wrongdest") {
@@ -136,6 +174,7 @@ class Probe {
     out_ << "levels sent" << std::endl;
   }
 
+  int stores_ = 0;
   int spare_pool_fd_;
   worker::Worker w_;
   std::ofstream out_;

@@ -34,6 +34,7 @@ std::map<std::string, std::string> Server::env(std::map<std::string, std::string
 void Server::start(const std::map<std::string, std::string>& env_more) {
   program_ = std::make_unique<Program>(
       VX_VEXLAND, std::vector<std::string>{"-v", "-f", configFile()}, env(env_more));
+  pid_ = program_->pid();
 }
 
 bool Server::waitErr(const std::string& text, std::chrono::milliseconds limit) {
@@ -58,6 +59,10 @@ size_t Server::countLog(const std::string& text) const {
   for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1))
     ++n;
   return n;
+}
+
+std::string Server::statusPath() const {
+  return dir_.file("run/status-pid" + std::to_string(pid_) + ".json");
 }
 
 Outcome Server::stop(int sig) {

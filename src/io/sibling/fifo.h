@@ -19,19 +19,31 @@ namespace io {
 constexpr size_t kFifoBatchBytes = PIPE_BUF;
 constexpr size_t kFifoBatchMessages = kFifoBatchBytes / 8;
 
-// A private directory (mode 0700) under $RUNTIME_DIRECTORY, else $XDG_RUNTIME_DIR, else /tmp,
+// A private directory "vexlan.XXXXXX" (mode 0700) in the runtime directory (io/runtime_dir.h),
 // removed with everything in it when the object dies. Two servers never collide and no other
 // user can open their FIFOs.
+//
+// The object holds a lock on its directory (flock) for its whole life, and the lock goes with
+// the process however it ends. Creating a new one first removes every "vexlan.*" directory of
+// the runtime directory whose lock nobody holds: what killed or crashed servers left behind.
+// Creation and that sweep both hold the runtime directory's "fifo.lock", so a directory is
+// never swept between its creation and its lock.
 class FifoDirectory {
  public:
+  // In io::runtimeDirectory(); its failures (and a failure to create) raise error::Exception.
   FifoDirectory();
+  explicit FifoDirectory(const std::string& base);
   ~FifoDirectory();
   FifoDirectory(const FifoDirectory&) = delete;
   FifoDirectory& operator=(const FifoDirectory&) = delete;
   const std::string& path() const { return path_; }
+  // How many directories of gone servers this one's creation removed.
+  size_t swept() const { return swept_; }
 
  private:
   std::string path_;
+  int lock_fd_ = -1;
+  size_t swept_ = 0;
 };
 
 // Path of the FIFO of one sibling.
