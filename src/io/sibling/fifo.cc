@@ -75,7 +75,11 @@ FifoReader::~FifoReader() {
   leaveAllSelectors();
   if (fd_ >= 0) ::close(fd_);
   if (blocking_fd_ >= 0) ::close(blocking_fd_);
-  ::unlink(path_.c_str());
+  unpublish();
+}
+
+void FifoReader::unpublish() {
+  if (!path_.empty()) ::unlink(path_.c_str());
 }
 
 void FifoReader::prepareWait() {
@@ -119,6 +123,40 @@ void FifoReader::readBlocking() {
   }
 }
 
+ChannelReader::ChannelReader(int32_t owner, int fd)
+    : owner_(owner), fd_(fd), buf_(new uint8_t[FifoReader::kBufferBytes]) {}
+
+ChannelReader::~ChannelReader() {
+  leaveAllSelectors();
+  ::close(fd_);
+}
+
+uint32_t ChannelReader::ioInterest() const {
+  return EPOLLIN;
+}
+
+void ChannelReader::ioReady(uint32_t /*events*/) {
+  readNow();
+}
+
+void ChannelReader::readNow() {
+  if (end_ != pos_ || ended_) return;
+  pos_ = end_ = 0;
+  for (;;) {
+    ssize_t n = ::read(fd_, buf_.get(), FifoReader::kBufferBytes);
+    if (n > 0) {
+      end_ = static_cast<size_t>(n);
+      return;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) return;
+    // End of file (the child and everything it handed the descriptor to have closed it), or
+    // an error: the owner stops reading it.
+    ended_ = true;
+    return;
+  }
+}
+
 FifoWriter::~FifoWriter() {
   leaveAllSelectors();
   close();
@@ -132,6 +170,22 @@ void FifoWriter::open(const std::string& path, const std::string& context) {
   if (::fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode)) {
     ::close(fd);
     error::throwSystemError(context, ENXIO);
+  }
+  fd_ = fd;
+  blocked_ = false;
+  room_ = false;
+}
+
+void FifoWriter::adopt(int fd, const std::string& context) {
+  VX_ASSERT(fd_ < 0, "FifoWriter for ", peer_, " opened twice");
+  struct stat st;
+  int flags = ::fcntl(fd, F_GETFL);
+  if (::fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode) || flags < 0 ||
+      (flags & O_ACCMODE) == O_RDONLY) {
+    error::throwSystemError(context, EBADF);
+  }
+  if (::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0 || ::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) {
+    error::throwErrno(context);
   }
   fd_ = fd;
   blocked_ = false;

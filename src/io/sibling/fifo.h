@@ -2,6 +2,11 @@
 // the file fifoprefix + "." + id in a private directory; every other sibling that talks to it
 // holds it open for writing. Writers write whole 8-byte messages in writes of at most PIPE_BUF
 // bytes, which the kernel keeps atomic, so messages of several writers never interleave.
+//
+// A FIFO with a name can be opened by any process of the user, so the sender id in a message
+// read from it is only a claim. Where the sender must be known (the supervisor's input), each
+// child writes instead to a channel of its own: a pipe whose writing end only that child
+// inherits.
 #pragma once
 
 #include <climits>
@@ -49,6 +54,9 @@ class FifoReader : public virtual Selectable, public BlockingReadable {
   // ESystemError "Cannot create anonymous pipe".
   explicit FifoReader(std::string path);
   ~FifoReader() override;
+
+  // Removes the FIFO's name: nobody can open it any more, what is open stays open.
+  void unpublish();
 
   std::string describe() const override { return "InputSignalReader(" + path_ + ")"; }
   bool isReady() const override { return end_ != pos_ || error_ != 0 || kick_; }
@@ -99,6 +107,43 @@ class FifoReader : public virtual Selectable, public BlockingReadable {
   void* before_wait_arg_ = nullptr;
 };
 
+// The reading end of one child's channel, in the parent: whatever arrives on it was written by
+// that child (or by a process it handed the descriptor to, which is its own doing).
+class ChannelReader : public virtual Selectable {
+ public:
+  // Takes over `fd`, the reading end of a pipe, for the child of id `owner`.
+  ChannelReader(int32_t owner, int fd);
+  ~ChannelReader() override;
+  ChannelReader(const ChannelReader&) = delete;
+  ChannelReader& operator=(const ChannelReader&) = delete;
+
+  std::string describe() const override { return "ChannelReader[" + std::to_string(owner_) + "]"; }
+  bool isReady() const override { return end_ != pos_ || ended_; }
+  int ioDescriptor() const override { return fd_; }
+  uint32_t ioInterest() const override;
+  void ioReady(uint32_t events) override;
+
+  int32_t owner() const { return owner_; }
+  const uint8_t* data() const { return buf_.get() + pos_; }
+  size_t size() const { return end_ - pos_; }
+  void consume(size_t n) {
+    pos_ += n;
+    if (pos_ >= end_) pos_ = end_ = 0;
+  }
+  // Reads what the pipe holds now, if everything read before has been consumed.
+  void readNow();
+  // Every writer has closed it (the child has ended) or it failed: nothing more will come.
+  bool ended() const { return ended_ && end_ == pos_; }
+
+ private:
+  int32_t owner_;
+  int fd_;
+  std::unique_ptr<uint8_t[]> buf_;
+  size_t pos_ = 0;
+  size_t end_ = 0;
+  bool ended_ = false;
+};
+
 // The writing end of a peer's FIFO. It is watched (an underlying selectable of the messenger)
 // only while a write found the FIFO full; it becomes ready when the kernel reports room again.
 class FifoWriter : public virtual Selectable {
@@ -111,6 +156,8 @@ class FifoWriter : public virtual Selectable {
   // Opens the FIFO at `path` for writing without blocking. ENXIO (nobody reads it) and every
   // other failure raise ESystemError with `context`.
   void open(const std::string& path, const std::string& context);
+  // Takes over `fd`, an inherited writing end (a channel to the parent), made non-blocking.
+  void adopt(int fd, const std::string& context);
   void close();
   bool isOpen() const { return fd_ >= 0; }
 
