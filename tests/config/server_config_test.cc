@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -88,6 +89,47 @@ TEST(ServerConfig, DerivedDefaults) {
             "tsdb_buffer_write_min");
   EXPECT_EQ(read("allow_import_export=TRUE\n").skio_insecure, 1u);
   EXPECT_EQ(read("max_transfer_unit=512\n").mtu, 512);
+}
+
+// The supervisor's own options: read from the same file, checked like every other option, and
+// read after all of the server configuration (whose errors come first).
+TEST(ServerConfig, SupervisorSettings) {
+  auto settings = [](const std::string& text) {
+    ConfigMap map;
+    std::istringstream in(text);
+    read_config_stream(in, map);
+    SupervisorSettings s;
+    read_supervisor_settings(map, s);
+    return s;
+  };
+  EXPECT_EQ(settings("").worker_stall_limit, 120u);
+  EXPECT_EQ(settings("worker_stall_limit = 1\n").worker_stall_limit, 1u);
+  EXPECT_EQ(settings("worker_stall_limit = 86400\n").worker_stall_limit, 86400u);
+  for (const auto& [text, error] : std::vector<std::pair<std::string, std::string>>{
+           {"worker_stall_limit = 0\n",
+            "Integer value too low in line 1, minimum is 1 while looking for worker_stall_limit"},
+           {"worker_stall_limit = 86401\n",
+            "Integer value too high in line 1, maximum is 86400 while looking for "
+            "worker_stall_limit"},
+           {"worker_stall_limit = 2 # s\n", "Trailing data after int: \"2 # s\""}}) {
+    try {
+      settings(text);
+      ADD_FAILURE() << "no error for " << text;
+    } catch (const error::Exception& e) {
+      EXPECT_EQ(std::string(e.what()), error) << text;
+    }
+  }
+  vxtest::TempDir dir;
+  const std::string file = dir.file("a.conf");
+  vxtest::writeFile(file, "worker_stall_limit = 0\n" + kRequired + "log_days = 41\n");
+  control::Server_Configuration_Fields cfg;
+  SupervisorSettings s;
+  try {
+    load_server_config(file, cfg, &s);
+    ADD_FAILURE() << "no error";
+  } catch (const error::Exception& e) {
+    EXPECT_THAT(std::string(e.what()), testing::HasSubstr("log_days"));
+  }
 }
 
 TEST(ServerConfig, CacheSplitDefaultsStayInRange) {
