@@ -99,6 +99,9 @@ void MainProcess::run() {
     try {
       Handler handler = selector_.poll().second;
       (*handler)();
+      if (deferred_) std::rethrow_exception(std::exchange(deferred_, nullptr));
+      // Writes to workers happen here too (answers from the entropy pool).
+      afterHandler();
     } catch (const io::EPoolCorrupted& e) {
       poolCorrupted(e.what());
     } catch (const io::ESiblingProtocolError& e) {
@@ -109,8 +112,6 @@ void MainProcess::run() {
       emergency(p != nullptr ? "Process " + p->tag() + " broke the messaging protocol: " + e.what()
                              : e.what());
     }
-    if (deferred_) std::rethrow_exception(std::exchange(deferred_, nullptr));
-    afterHandler();
   }
 }
 

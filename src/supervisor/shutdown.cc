@@ -159,7 +159,7 @@ void MainProcess::poolCorrupted(const std::string& what) {
       only = r.get();
     }
   }
-  if (attached == 1) who = "process " + only->tag();
+  if (attached == 1) who = "worker " + only->tag();
   emergency("The supervisor's message area in shared memory was overwritten by " + who + ": " +
             what);
 }

@@ -52,7 +52,14 @@ std::string fifoPath(const std::string& fifoprefix, int32_t id) {
   return fifoprefix + "." + std::to_string(id);
 }
 
-FifoReader::FifoReader(std::string path) : path_(std::move(path)), buf_(new uint8_t[kBufferBytes]) {
+ssize_t ReadBuffer::readFrom(int fd) {
+  pos_ = end_ = 0;
+  ssize_t n = ::read(fd, buf_.get(), kBytes);
+  if (n > 0) end_ = static_cast<size_t>(n);
+  return n;
+}
+
+FifoReader::FifoReader(std::string path) : path_(std::move(path)) {
   ::unlink(path_.c_str());
   if (::mkfifo(path_.c_str(), 0600) != 0) error::throwErrno("Cannot create anonymous pipe");
   fd_ = ::open(path_.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
@@ -96,14 +103,9 @@ void FifoReader::ioReady(uint32_t /*events*/) {
 }
 
 void FifoReader::readNow() {
-  if (end_ != pos_ || error_ != 0) return;
-  pos_ = end_ = 0;
+  if (buffer_.size() != 0 || error_ != 0) return;
   for (;;) {
-    ssize_t n = ::read(fd_, buf_.get(), kBufferBytes);
-    if (n > 0) {
-      end_ = static_cast<size_t>(n);
-      return;
-    }
+    ssize_t n = buffer_.readFrom(fd_);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN) error_ = errno;
     return;
@@ -111,20 +113,14 @@ void FifoReader::readNow() {
 }
 
 void FifoReader::readBlocking() {
-  if (end_ != pos_ || error_ != 0) return;
-  pos_ = end_ = 0;
+  if (buffer_.size() != 0 || error_ != 0) return;
   // Our own descriptor is a writer too, so this read never meets end of file. An interrupted
   // read returns to the selector, which starts a new pass.
-  ssize_t n = ::read(blocking_fd_, buf_.get(), kBufferBytes);
-  if (n > 0) {
-    end_ = static_cast<size_t>(n);
-  } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
-    error_ = errno;
-  }
+  ssize_t n = buffer_.readFrom(blocking_fd_);
+  if (n < 0 && errno != EINTR && errno != EAGAIN) error_ = errno;
 }
 
-ChannelReader::ChannelReader(int32_t owner, int fd)
-    : owner_(owner), fd_(fd), buf_(new uint8_t[FifoReader::kBufferBytes]) {}
+ChannelReader::ChannelReader(int32_t owner, int fd) : owner_(owner), fd_(fd) {}
 
 ChannelReader::~ChannelReader() {
   leaveAllSelectors();
@@ -140,19 +136,13 @@ void ChannelReader::ioReady(uint32_t /*events*/) {
 }
 
 void ChannelReader::readNow() {
-  if (end_ != pos_ || ended_) return;
-  pos_ = end_ = 0;
+  if (buffer_.size() != 0 || ended_) return;
   for (;;) {
-    ssize_t n = ::read(fd_, buf_.get(), FifoReader::kBufferBytes);
-    if (n > 0) {
-      end_ = static_cast<size_t>(n);
-      return;
-    }
+    ssize_t n = buffer_.readFrom(fd_);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EAGAIN) return;
     // End of file (the child and everything it handed the descriptor to have closed it), or
     // an error: the owner stops reading it.
-    ended_ = true;
+    if (n == 0 || (n < 0 && errno != EAGAIN)) ended_ = true;
     return;
   }
 }
