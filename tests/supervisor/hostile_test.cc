@@ -85,6 +85,7 @@ TEST(HostileWorker, AMessageForgedInTheSupervisorsNameCostsItsReceiverNothing) {
   Server s;
   const std::string out = s.dir() + "/probe.out";
   s.start(vxtest::probeWorker("forgepeer", out));
+  ASSERT_TRUE(waitUntil([&] { return vxtest::readFile(out).find("done") != std::string::npos; }));
   ASSERT_TRUE(
       s.waitLog("ignored a control message of an unknown sender: Protocol violation by "
                 "an unknown sender claiming to be sibling 0"))
