@@ -90,7 +90,7 @@ TEST(HostileWorker, AMessageForgedInTheSupervisorsNameCostsItsReceiverNothing) {
       s.waitLog("ignored a control message of an unknown sender: Protocol violation by "
                 "an unknown sender claiming to be sibling 0"))
       << s.log();
-  EXPECT_THAT(vxtest::readFile(out), HasSubstr("forged\ndone\n"));
+  EXPECT_THAT(vxtest::readFile(out), HasSubstr("no supervisor FIFO\nforged\ndone\n"));
   Outcome o = s.stop();
   EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_TRUE(s.allGone());

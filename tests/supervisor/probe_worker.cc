@@ -96,6 +96,9 @@ class Probe {
       // Into the database worker's FIFO, in the supervisor's name: an acknowledgement of a
       // leave it never asked for.
       io::siblingmessenger_conf_t conf = io::siblingmessenger_conf_t::fromEnvironment("smem");
+      // The supervisor's own FIFO has no name to open.
+      if (::access(io::fifoPath(conf.fifoprefix, 0).c_str(), F_OK) != 0) out_ << "no ";
+      out_ << "supervisor FIFO" << std::endl;
       int fd = ::open(io::fifoPath(conf.fifoprefix, queues::QUEUE_DBMS).c_str(), O_WRONLY);
       uint64_t w =
           io::ControlMessage::withId(io::MessageType::AckShutdown, queues::QUEUE_DBMS, 0).pack();

@@ -177,32 +177,19 @@ bool pumpUntil(io::SiblingMessenger& m, const std::function<bool()>& pred, doubl
 
 namespace vxtest {
 
-Mesh::Mesh(uint64_t mapsize, uint64_t default_slice, io::SiblingMessenger::ParentInput input)
-    : parent_(mapsize, default_slice), p_(std::make_unique<io::SiblingMessenger>(parent_, input)) {}
+Mesh::Mesh(uint64_t mapsize, uint64_t default_slice)
+    : parent_(mapsize, default_slice), p_(std::make_unique<io::SiblingMessenger>(parent_)) {}
 
 Mesh::~Mesh() {
   kids_.clear();
   p_.reset();
-  for (auto& [id, fd] : channels_)
-    ::close(fd);
 }
 
-io::SiblingMessenger& Mesh::add(int32_t id, Via via) {
+io::SiblingMessenger& Mesh::add(int32_t id) {
   io::siblingmessenger_conf_t conf;
   conf.mapfile = ::dup(parent_.pool().fd());
   conf.fifoprefix = parent_.fifoPrefix();
   conf.mapsize = parent_.mapSize();
-  if (via == Via::Channel) {
-    // The child gets a copy of the writing end, as it would inherit it; the parent's own copy
-    // goes with the channel object.
-    std::unique_ptr<io::SiblingMessenger::ChildChannel> channel = p_->childChannel(id);
-    io::Variables vars;
-    std::vector<int> inherit;
-    channel->pass(vars, "smem", inherit);
-    int fd = std::stoi(vars.at("smem::channel"));
-    conf.channel = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    channels_[id] = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-  }
   auto& m = kids_[id];
   m = std::make_unique<io::SiblingMessenger>(conf, id);
   settle();
@@ -228,10 +215,6 @@ void Mesh::inject(int32_t to, const void* bytes, size_t n) {
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::write(fd, bytes, n), static_cast<ssize_t>(n));
   ::close(fd);
-}
-
-void Mesh::injectOnChannel(int32_t id, const void* bytes, size_t n) {
-  ASSERT_EQ(::write(channels_.at(id), bytes, n), static_cast<ssize_t>(n));
 }
 
 std::vector<io::ControlMessage> drain(io::FifoReader& r) {

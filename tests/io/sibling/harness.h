@@ -94,16 +94,13 @@ namespace vxtest {
 // own mapping of the pool: the whole protocol runs deterministically, driven by settle().
 class Mesh {
  public:
-  explicit Mesh(uint64_t mapsize = 4 << 20, uint64_t default_slice = 64 * 1024,
-                io::SiblingMessenger::ParentInput input = io::SiblingMessenger::ParentInput::Fifo);
+  explicit Mesh(uint64_t mapsize = 4 << 20, uint64_t default_slice = 64 * 1024);
   ~Mesh();
   TestParent& parent() { return parent_; }
   io::SiblingMessenger& p() { return *p_; }
   io::SiblingMessenger& child(int32_t id) { return *kids_.at(id); }
-  // Attaches a child the way a worker does and lets the start-up run; with a channel it speaks
-  // to the parent through a channel of its own, as the supervisor's workers do.
-  enum class Via { Fifo, Channel };
-  io::SiblingMessenger& add(int32_t id, Via via = Via::Fifo);
+  // Attaches a child the way a worker does and lets the start-up run.
+  io::SiblingMessenger& add(int32_t id);
   void remove(int32_t id) { kids_.erase(id); }
   // Flushes and reads every FIFO until nothing moves.
   void settle();
@@ -113,15 +110,12 @@ class Mesh {
     uint64_t w = m.pack();
     inject(to, &w, 8);
   }
-  // Raw bytes on the channel of child `id` (added with a channel), as only it can write them.
-  void injectOnChannel(int32_t id, const void* bytes, size_t n);
   uint8_t* pool() { return parent_.pool().base(); }
 
  private:
   TestParent parent_;
   std::unique_ptr<io::SiblingMessenger> p_;
   std::map<int32_t, std::unique_ptr<io::SiblingMessenger>> kids_;
-  std::map<int32_t, int> channels_;  // a copy of each child's writing end
 };
 
 // Control messages waiting in a FIFO we hold the reading end of (for fakes of a peer).

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <functional>
 
 #include "harness.h"
 #include "io/exceptions.h"
@@ -68,20 +67,6 @@ TEST(PoolPassing, ChildVariablesNameAnInheritableCopyOfThePool) {
   auto conf = io::siblingmessenger_conf_t::fromVariables(vars);
   EXPECT_EQ(conf.mapfile, inherit[0]);
   EXPECT_EQ(conf.mapsize, 1048576u);
-  EXPECT_EQ(conf.channel, -1);
-  // A channel adds its writing end, for the one child started with it.
-  {
-    io::SiblingMessenger pm(parent);
-    std::unique_ptr<io::SiblingMessenger::ChildChannel> channel = pm.childChannel(4);
-    io::Variables with;
-    std::vector<int> inherit_with;
-    channel->pass(with, "smem", inherit_with);
-    ASSERT_EQ(inherit_with.size(), 2u);
-    EXPECT_EQ(io::siblingmessenger_conf_t::fromVariables(with).channel, inherit_with[1]);
-    EXPECT_EQ(::fcntl(inherit_with[1], F_GETFL) & O_ACCMODE, O_WRONLY);
-    with["smem::channel"] = "-5";
-    EXPECT_THROW(io::siblingmessenger_conf_t::fromVariables(with), error::EFatal);
-  }
   // The FIFO directory is private.
   struct stat st;
   std::string dir = parent.fifoPrefix().substr(0, parent.fifoPrefix().rfind('/'));
@@ -91,72 +76,6 @@ TEST(PoolPassing, ChildVariablesNameAnInheritableCopyOfThePool) {
   EXPECT_THROW(io::siblingmessenger_conf_t::fromVariables(vars), error::EFatal);
   vars["smem::mapsize"] = "12x";
   EXPECT_THROW(io::siblingmessenger_conf_t::fromVariables(vars), error::EFatal);
-}
-
-// Who sent a message is known only on a child's own channel. There the child is named as the
-// sender (and verified), whatever the message claims; on the shared FIFO the sender is only
-// the claim in the message.
-TEST(SenderIdentity, OnlyAChildsChannelNamesItsSender) {
-  Mesh mesh;
-  mesh.add(1, Mesh::Via::Channel);
-  mesh.add(2);
-  auto expect = [&](std::function<void()> inject, int32_t sibling, bool verified,
-                    const std::string& text) {
-    inject();
-    try {
-      mesh.p().pollInput();
-      ADD_FAILURE() << "no error for " << text;
-    } catch (const io::ESiblingProtocolError& e) {
-      EXPECT_EQ(e.sibling(), sibling) << e.what();
-      EXPECT_EQ(e.verified(), verified) << e.what();
-      EXPECT_NE(std::string(e.what()).find(text), std::string::npos) << e.what();
-    }
-  };
-  const uint64_t in_twos_name = ControlMessage::withId(MessageType::InitShutdown, 2, 2).pack();
-  expect([&] { mesh.injectOnChannel(1, &in_twos_name, 8); }, 1, true,
-         "Protocol violation by sibling 1: InitShutdown(2) [from:2] sent in the name of sibling 2");
-  expect([&] { mesh.injectOnChannel(1, "abc", 3); }, 1, true, "Read 3 bytes on its channel");
-  const uint64_t undefined = ControlMessage{0x06, 1}.pack();
-  expect([&] { mesh.injectOnChannel(1, &undefined, 8); }, 1, true, "Got MT_Undefined");
-  expect([&] { mesh.inject(0, &undefined, 8); }, 1, false,
-         "Protocol violation by an unknown sender claiming to be sibling 1: Got MT_Undefined");
-  // Both still talk to the parent.
-  writeMessage(mesh.child(1).sibling(0)->ostream(), "one");
-  writeMessage(mesh.child(2).sibling(0)->ostream(), "two");
-  mesh.settle();
-  EXPECT_EQ(readMessage(mesh.p().sibling(1)->istream()), "one");
-  EXPECT_EQ(readMessage(mesh.p().sibling(2)->istream()), "two");
-}
-
-TEST(SenderIdentity, AParentHeardOnlyThroughChannelsHasNoFifoToWriteTo) {
-  Mesh mesh(4 << 20, 64 * 1024, io::SiblingMessenger::ParentInput::ChannelsOnly);
-  EXPECT_NE(::access(mesh.p().fifoPath().c_str(), F_OK), 0);
-  io::SiblingMessenger& c = mesh.add(3, Mesh::Via::Channel);
-  writeMessage(c.sibling(0)->ostream(), "up");
-  mesh.settle();
-  EXPECT_EQ(readMessage(mesh.p().sibling(3)->istream()), "up");
-}
-
-// A peer that reads nothing may fill its share of the parent's area, not the area: writes to it
-// wait, writes to others go on, and its acknowledgements let its own writes go on again.
-TEST(OutstandingLimit, OnePeerCannotTakeTheWholeArea) {
-  Mesh mesh;
-  io::SiblingMessenger& slow = mesh.add(1);
-  mesh.add(2);
-  mesh.p().limitOutstanding(1, 100);
-  io::OStream& to_slow = mesh.p().sibling(1)->ostream();
-  writeMessage(to_slow, std::string(60, 'a'));
-  EXPECT_TRUE(to_slow.isReady());
-  writeMessage(to_slow, std::string(60, 'b'));
-  EXPECT_FALSE(to_slow.isReady());
-  EXPECT_EQ(mesh.p().sibling(1)->outstandingBytes(), 120u);
-  EXPECT_TRUE(mesh.p().sibling(2)->ostream().isReady());
-  mesh.settle();
-  EXPECT_EQ(readMessage(slow.sibling(0)->istream()), std::string(60, 'a'));
-  mesh.settle();
-  EXPECT_TRUE(to_slow.isReady());
-  EXPECT_EQ(mesh.p().sibling(1)->outstandingBytes(), 60u);
-  EXPECT_EQ(mesh.p().sibling(1)->acknowledged(), 1u);
 }
 
 // A child that breaks the protocol: the parent raises an error naming it, applies nothing of
