@@ -3,6 +3,7 @@
 // comma-separated steps; VXPW_OUT receives one line per answer and "done" after the last
 // step. Then it serves like any worker until it is told to exit.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -85,8 +86,12 @@ class Probe {
     if (step == "stray") {
       // A wild pointer into the database worker's area.
       io::SiblingMessenger::SiblingRef dbms = w_.messenger().findSibling(queues::QUEUE_DBMS);
+      // The fault ends the process, as it would any worker (no core, no sanitizer report).
       const rlimit no_core = {0, 0};
       ::setrlimit(RLIMIT_CORE, &no_core);
+      struct sigaction dfl = {};
+      dfl.sa_handler = SIG_DFL;
+      ::sigaction(SIGSEGV, &dfl, nullptr);
       out_ << "writing at " << dbms->areaOffset() << std::endl;
       const_cast<uint8_t*>(w_.messenger().poolBase())[dbms->areaOffset() + 16] = 0xff;
       out_ << "wrote" << std::endl;

@@ -48,7 +48,8 @@ bool waitFile(const std::string& path, const std::string& text,
 TEST(Server, StartsTheDefaultTableAndStopsItInDependencyOrder) {
   Server s("passive = false");
   s.start({{"VXW_SCHD_DEPEND_ON", "dbms,tsdb"}, {"VXW_DBMS_STDERR", "dbms says hello"}});
-  ASSERT_TRUE(s.waitErr("Vexlan: Spawned OK.\n"));
+  // Sixteen workers: under the sanitizers on a loaded machine that takes a while.
+  ASSERT_TRUE(s.waitErr("Vexlan: Spawned OK.\n", 30s));
   ASSERT_TRUE(s.waitLog("All children up and running"));
   EXPECT_EQ(
       spawned(s.log()),
