@@ -21,6 +21,7 @@ namespace {
 
 struct Setup {
   control::Server_Configuration_Fields cfg;
+  config::SupervisorSettings settings;
   std::unique_ptr<config::SqliteRegistry> user;
   std::unique_ptr<config::SqliteRegistry> machine;
   std::unique_ptr<config::VariableStore> vars;
@@ -32,7 +33,7 @@ struct Setup {
 // Everything that may fail before a worker exists; any failure ends the run having started
 // nothing.
 void initialise(Setup& s) {
-  config::load_server_config(entry::commandLine().config_file, s.cfg);
+  config::load_server_config(entry::commandLine().config_file, s.cfg, &s.settings);
   if (s.cfg.host_name.empty()) {
     char name[256] = {};
     if (::gethostname(name, sizeof name - 1) != 0) {
@@ -74,7 +75,8 @@ int supervisorMain(int /*argc*/, char** /*argv*/, io::Signal& shutdown) {
   bool orderly = false;
   std::string final_state = "failed";
   {
-    supervisor::MainProcess mp(shutdown, s.cfg, *s.vars, s.status_path);
+    supervisor::MainProcess mp(shutdown, s.cfg, *s.vars, s.status_path,
+                               TimeValue(static_cast<int32_t>(s.settings.worker_stall_limit), 0));
     try {
       mp.start(s.startup);
       mp.run();
