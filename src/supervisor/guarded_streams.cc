@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 
 #include "io/exceptions.h"
 #include "io/selector.h"
@@ -68,8 +69,8 @@ TimeValue stallLimit() {
 }
 
 GuardedIStream::GuardedIStream(io::SiblingMessenger::SiblingRef sibling, int process_fd,
-                               std::string who)
-    : sibling_(std::move(sibling)), process_fd_(process_fd), who_(std::move(who)) {}
+                               std::string who, meter::IntegerCounter* bytes)
+    : sibling_(std::move(sibling)), process_fd_(process_fd), who_(std::move(who)), bytes_(bytes) {}
 
 size_t GuardedIStream::readBegin(const uint8_t*& p) {
   io::IStream& in = sibling_->istream();
@@ -85,12 +86,16 @@ size_t GuardedIStream::readBegin(const uint8_t*& p) {
   return in.readBegin(p);
 }
 
-GuardedOStream::GuardedOStream(io::SiblingMessenger::SiblingRef sibling, std::string who)
-    : sibling_(std::move(sibling)), who_(std::move(who)) {}
+GuardedOStream::GuardedOStream(io::SiblingMessenger::SiblingRef sibling, std::string who,
+                               meter::IntegerCounter* bytes, meter::MicroSecondTiming* waits)
+    : sibling_(std::move(sibling)), who_(std::move(who)), bytes_(bytes), waits_(waits) {}
 
 size_t GuardedOStream::writeBegin(uint8_t*& p) {
   io::OStream& out = sibling_->ostream();
   auto leaving = [this] { return sibling_->gone() || sibling_->shutdownPending(); };
+  // Only a wait is timed: the clock is not read while there is room.
+  std::optional<meter::MicroSecondTiming::Scope> timed;
+  if (waits_ != nullptr && !out.isReady()) timed.emplace(*waits_);
   switch (boundedWait(out, leaving)) {
     case Outcome::Ready:
       break;

@@ -15,6 +15,7 @@
 #include "error/exception.h"
 #include "io/sibling/sibling_messenger.h"
 #include "io/stream.h"
+#include "meter/metric.h"
 #include "util/time_value.h"
 
 namespace supervisor {
@@ -31,35 +32,48 @@ TimeValue stallLimit();
 class GuardedIStream : public io::IStream {
  public:
   // `process_fd`: a descriptor that becomes readable when the worker's process has ended (its
-  // pidfd), or -1.
-  GuardedIStream(io::SiblingMessenger::SiblingRef sibling, int process_fd, std::string who);
+  // pidfd), or -1. The bytes read are added to `bytes` (when given).
+  GuardedIStream(io::SiblingMessenger::SiblingRef sibling, int process_fd, std::string who,
+                 meter::IntegerCounter* bytes = nullptr);
   std::string describe() const override { return sibling_->istream().describe(); }
   // Always: the waiting happens, bounded, in readBegin.
   bool isReady() const override { return true; }
   size_t readBegin(const uint8_t*& p) override;
-  void readCommit(size_t n) override { sibling_->istream().readCommit(n); }
+  void readCommit(size_t n) override {
+    sibling_->istream().readCommit(n);
+    if (bytes_ != nullptr) *bytes_ += n;
+  }
   void close() override {}
 
  private:
   io::SiblingMessenger::SiblingRef sibling_;
   int process_fd_;
   std::string who_;
+  meter::IntegerCounter* bytes_;
 };
 
 class GuardedOStream : public io::OStream {
  public:
-  GuardedOStream(io::SiblingMessenger::SiblingRef sibling, std::string who);
+  // The bytes written are added to `bytes`, and each wait for room is timed in `waits` (when
+  // given).
+  GuardedOStream(io::SiblingMessenger::SiblingRef sibling, std::string who,
+                 meter::IntegerCounter* bytes = nullptr, meter::MicroSecondTiming* waits = nullptr);
   std::string describe() const override { return sibling_->ostream().describe(); }
   bool isReady() const override { return true; }
   // Waits, bounded, for room; a peer that is leaving or gone raises io::EEndOfStream.
   size_t writeBegin(uint8_t*& p) override;
-  void writeCommit(size_t n) override { sibling_->ostream().writeCommit(n); }
+  void writeCommit(size_t n) override {
+    sibling_->ostream().writeCommit(n);
+    if (bytes_ != nullptr) *bytes_ += n;
+  }
   bool flush() override { return sibling_->ostream().flush(); }
   void close() override {}
 
  private:
   io::SiblingMessenger::SiblingRef sibling_;
   std::string who_;
+  meter::IntegerCounter* bytes_;
+  meter::MicroSecondTiming* waits_;
 };
 
 }  // namespace supervisor

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 
+#include "io/sibling/area_usage.h"
 #include "io/sibling/sibling_error.h"
 #include "log/server_log.h"
 #include "queues/events_control.h"
@@ -36,7 +37,8 @@ TimeValue netcheckInterval() {
 }  // namespace
 
 MainProcess::MainProcess(io::Signal& shutdown, control::Server_Configuration_Fields& cfg,
-                         config::VariableStore& vars, std::string status_path)
+                         config::VariableStore& vars, std::string status_path,
+                         std::string admin_path)
     : shutdown_(shutdown),
       cfg_(cfg),
       vars_(vars),
@@ -53,11 +55,17 @@ MainProcess::MainProcess(io::Signal& shutdown, control::Server_Configuration_Fie
       entropy_(*this, TimeValue::now, slog),
       metrics_(*this),
       status_(std::move(status_path)),
-      started_(TimeValue::now()) {}
+      started_(TimeValue::now()),
+      meters_([this] { return areaUse(queues::QUEUE_MAIN); },
+              [this] { return smparent_ ? smparent_->messenger().outstandingMessages() : 0; }),
+      collector_(*this, TimeValue::fromMilliseconds(kMetricDeadlineMs)),
+      admin_path_(std::move(admin_path)) {}
 
 MainProcess::~MainProcess() {
+  admin_.reset();
   killAll();
   if (!all_up_) entry::notifyFailedInitializing();
+  unwatch(collector_.timer());
   if (selector_.contains(netcheck_timer_)) selector_.remove(netcheck_timer_);
   if (selector_.contains(shutdown_)) selector_.remove(shutdown_);
 }
@@ -87,6 +95,8 @@ void MainProcess::start(const std::vector<WorkerEntry>& startup) {
       std::make_unique<SMParent>(*this, cfg_.smem_prefix, mapsize, sliceUnit(cfg_.smem_size));
   io::SiblingMessenger& messenger = smparent_->createMessenger();
   watch(messenger.newSiblings(), makeClosure(this, &MainProcess::onNewSibling));
+  watch(collector_.timer(), makeFunctionClosure([this] { collector_.onTimer(); }));
+  openAdminChannel();
 
   for (const WorkerEntry& e : startup)
     spawnWorker(e);
@@ -106,6 +116,11 @@ void MainProcess::run() {
     }
     if (deferred_) std::rethrow_exception(std::exchange(deferred_, nullptr));
     afterHandler();
+  }
+  if (shutting_down_) {
+    const TimeValue took = TimeValue::now() - shutdown_began_;
+    meters_.shutdown.record(took);
+    slog("Shutdown took " + std::to_string(int64_t{took.sec} * 1000 + took.usec / 1000) + " ms");
   }
 }
 
@@ -140,6 +155,9 @@ void MainProcess::spawnWorker(WorkerEntry entry) {
   }
   VexlanProcess& p =
       registry_.add(std::make_unique<VexlanProcess>(*this, std::move(entry), std::move(child)));
+  const queues::queue_t queue = p.entry.queue;
+  p.meters = &meters_.worker(queue, p.entry.sname, [this, queue] { return areaUse(queue); });
+  ++p.meters->starts;
   watch(p.child->stdOut(), makeClosure(&p, &VexlanProcess::onStderr));
   // The process is watched from the start, not only once its output has ended: something it
   // started may hold the pipe open long after the worker itself has gone.
@@ -233,16 +251,34 @@ std::string MainProcess::serverState() const {
   return all_up_ ? "running" : "starting";
 }
 
-void MainProcess::writeStatus(const std::string& state) {
-  status_dirty_ = false;
+AreaUse MainProcess::areaUse(queues::queue_t queue) const {
+  if (!smparent_) return {};
+  const io::SiblingMessengerParent::Area* a = smparent_->findArea(queue);
+  if (a == nullptr) return {};
+  return {a->size, io::measureArea(smparent_->pool().base(), a->offset, a->size).used_bytes};
+}
+
+ServerStatus MainProcess::status(const std::string& state, bool figures) const {
   ServerStatus s;
   s.state = state;
   s.pid = ::getpid();
   s.started = started_;
   s.updated = TimeValue::now();
+  if (admin_) s.admin_socket = admin_->path();
   for (const auto& [q, r] : registry_.records()) {
     s.workers.push_back({r->entry.sname, q, r->entry.exe, stateName(r->state), r->child->pid(),
-                         r->start_time, r->depend_on});
+                         r->start_time, r->depend_on, std::nullopt});
+    if (figures && r->meters != nullptr) {
+      const WorkerMeters& m = *r->meters;
+      const AreaUse area = areaUse(q);
+      s.workers.back().figures = WorkerFigures{m.starts.get() > 0 ? m.starts.get() - 1 : 0,
+                                               m.events_received.get(),
+                                               m.events_sent.get(),
+                                               m.received_bytes.get(),
+                                               m.sent_bytes.get(),
+                                               area.size,
+                                               area.used};
+    }
   }
   for (const queues::WorkerRow& row : queues::workerTable()) {
     if ((row.flags & queues::kDemandLoad) && registry_.findByQueue(row.queue) == nullptr) {
@@ -251,7 +287,12 @@ void MainProcess::writeStatus(const std::string& state) {
   }
   std::sort(s.idle.begin(), s.idle.end(),
             [](const IdleWorker& a, const IdleWorker& b) { return a.queue < b.queue; });
-  std::string err = status_.write(s);
+  return s;
+}
+
+void MainProcess::writeStatus(const std::string& state) {
+  status_dirty_ = false;
+  std::string err = status_.write(status(state, false));
   if (!err.empty() && err != status_error_) slog("Cannot update the status file: " + err);
   status_error_ = err;
 }

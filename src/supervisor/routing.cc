@@ -49,7 +49,7 @@ void MainProcess::onNewSibling() {
                                       "connected as queue " + queues::queueName(queue) +
                                           ", which no worker waiting to connect was started as");
     }
-    p->connect(si);
+    p->connect(si, &meters_.back_pressure);
     watch(si->istream(), makeClosure(p, &VexlanProcess::onReadable));
     p->state = WorkerState::Initing;
     statusChanged();
@@ -81,6 +81,7 @@ void MainProcess::sendToProcess(VexlanProcess& p, queues::event& ev, queues::que
   try {
     p.prim() << ev;
     p.prim().endWrite();
+    ++p.meters->events_sent;
   } catch (const io::EEndOfStream& e) {
     slog("Cannot send " + queues::eventName(ev.type) + " to " + p.tag() + ": " + e.what());
   } catch (const EWorkerStalled& e) {

@@ -14,10 +14,13 @@ VexlanProcess::~VexlanProcess() {
   out_.reset();
 }
 
-void VexlanProcess::connect(io::SiblingMessenger::SiblingRef sibling) {
+void VexlanProcess::connect(io::SiblingMessenger::SiblingRef sibling,
+                            meter::MicroSecondTiming* waits) {
   sibling_ = std::move(sibling);
-  in_ = std::make_unique<GuardedIStream>(sibling_, child->handle(), tag());
-  out_ = std::make_unique<GuardedOStream>(sibling_, tag());
+  in_ = std::make_unique<GuardedIStream>(sibling_, child->handle(), tag(),
+                                         meters ? &meters->received_bytes : nullptr);
+  out_ = std::make_unique<GuardedOStream>(sibling_, tag(), meters ? &meters->sent_bytes : nullptr,
+                                          waits);
   prim_ = std::make_unique<protocol::ioprim>(in_.get(), out_.get());
 }
 

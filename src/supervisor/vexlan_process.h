@@ -12,6 +12,7 @@
 #include "queues/event.h"
 #include "supervisor/guarded_streams.h"
 #include "supervisor/stop_order.h"
+#include "supervisor/supervisor_meters.h"
 #include "supervisor/worker_entry.h"
 #include "util/time_value.h"
 
@@ -30,8 +31,9 @@ class VexlanProcess {
   VexlanProcess(const VexlanProcess&) = delete;
   VexlanProcess& operator=(const VexlanProcess&) = delete;
 
-  // Takes over the worker's event streams when it has connected.
-  void connect(io::SiblingMessenger::SiblingRef sibling);
+  // Takes over the worker's event streams when it has connected. The bytes it sends and
+  // receives are counted in its meters; waits for room in `waits`.
+  void connect(io::SiblingMessenger::SiblingRef sibling, meter::MicroSecondTiming* waits);
   bool connected() const { return prim_ != nullptr; }
   protocol::ioprim& prim() { return *prim_; }
   io::SiblingMessenger::SiblingImplementation& sibling() { return *sibling_; }
@@ -65,6 +67,8 @@ class VexlanProcess {
   std::deque<std::unique_ptr<queues::event>> held;
   // A peer asked for it while it was leaving: start it again once it has gone.
   bool respawn = false;
+  // What the supervisor counts about it (kept by the supervisor across restarts).
+  WorkerMeters* meters = nullptr;
 
  private:
   io::SiblingMessenger::SiblingRef sibling_;
