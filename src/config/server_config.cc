@@ -224,11 +224,19 @@ void read_server_config(const ConfigMap& map, control::Server_Configuration_Fiel
   c.ios_cert_path = get_string_opt(map, "ios_cert_path", ".");
 }
 
+DaemonOptions read_daemon_options(const ConfigMap& map) {
+  DaemonOptions d;
+  d.run_as_user = get_string_opt(map, "run_as_user", "");
+  return d;
+}
+
 void load_server_config(const std::optional<std::string>& file,
-                        control::Server_Configuration_Fields& cfg) {
+                        control::Server_Configuration_Fields& cfg, DaemonOptions* daemon) {
   auto user = SqliteRegistry::forRoot(RegistryRoot::User);
   auto machine = SqliteRegistry::forRoot(RegistryRoot::Machine);
-  read_server_config(load_config_map(file, *user, *machine), cfg, processorCount());
+  const ConfigMap map = load_config_map(file, *user, *machine);
+  read_server_config(map, cfg, processorCount());
+  if (daemon != nullptr) *daemon = read_daemon_options(map);
 }
 
 unsigned processorCount() {

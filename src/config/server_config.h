@@ -30,9 +30,17 @@ ConfigMap load_config_map(const std::optional<std::string>& file, Registry& user
 void read_server_config(const ConfigMap& map, control::Server_Configuration_Fields& cfg,
                         unsigned processors);
 
-// The start-up reading: the file if one is named, else the registry roots on disk.
+// Options of the daemon itself, which workers are not sent.
+struct DaemonOptions {
+  // run_as_user: the user a daemon started by root runs as; empty: no change.
+  std::string run_as_user;
+};
+DaemonOptions read_daemon_options(const ConfigMap& map);
+
+// The start-up reading: the file if one is named, else the registry roots on disk. The
+// daemon's own options go to `daemon` when given.
 void load_server_config(const std::optional<std::string>& file,
-                        control::Server_Configuration_Fields& cfg);
+                        control::Server_Configuration_Fields& cfg, DaemonOptions* daemon = nullptr);
 
 // The number of processors the system reports (0 when it reports none).
 unsigned processorCount();
