@@ -94,11 +94,13 @@ Request parseRequest(std::string_view line) {
     if (w.size() != 1) refuse("status takes no arguments");
     r.command = Command::Status;
   } else if (w[0] == "metrics") {
-    if (w.size() < 2 || w.size() > 3) refuse("usage: metrics tree|openmetrics [PATH]");
+    if (w.size() < 2 || w.size() > 3) refuse("usage: metrics tree|openmetrics|prometheus [PATH]");
     if (w[1] == "tree") {
       r.format = MetricFormat::Tree;
     } else if (w[1] == "openmetrics") {
       r.format = MetricFormat::OpenMetrics;
+    } else if (w[1] == "prometheus") {
+      r.format = MetricFormat::Prometheus;
     } else {
       refuse("Unknown metric format: " + std::string(w[1]));
     }
@@ -122,8 +124,10 @@ std::string requestLine(const Request& r) {
     case Command::Status:
       return "status\n";
     case Command::Metrics: {
-      std::string line =
-          std::string("metrics ") + (r.format == MetricFormat::Tree ? "tree" : "openmetrics");
+      const char* format = r.format == MetricFormat::Tree          ? "tree"
+                           : r.format == MetricFormat::OpenMetrics ? "openmetrics"
+                                                                   : "prometheus";
+      std::string line = std::string("metrics ") + format;
       if (!r.path.empty()) line += " " + metricPathText(r.path);
       return line + "\n";
     }

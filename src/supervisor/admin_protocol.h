@@ -4,7 +4,8 @@
 // A request is one line of printable ASCII words separated by single blanks, ended by "\n":
 //
 //   status                         the server and its workers, with the figures it keeps
-//   metrics tree|openmetrics [P]   the meter trees (P: a path such as "dbms/events")
+//   metrics tree|openmetrics|prometheus [P]
+//                                  the meter trees (P: a path such as "dbms/events")
 //   log-level TARGET LEVEL         SET_LOG_LEVEL for "sname", "sname/area", "*" or "*/area"
 //
 // A reply is "OK <length>\n" followed by exactly <length> bytes, or "ERROR <text>\n". A
@@ -34,7 +35,7 @@ inline constexpr size_t kMaxReplyBytes = size_t{64} << 20;
 inline constexpr size_t kMaxReplyHeaderBytes = 512;
 
 enum class Command { Status, Metrics, LogLevel };
-enum class MetricFormat { Tree, OpenMetrics };
+enum class MetricFormat { Tree, OpenMetrics, Prometheus };
 
 struct Request {
   Command command = Command::Status;

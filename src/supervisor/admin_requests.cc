@@ -2,19 +2,41 @@
 // the meter trees of the whole server, and log levels relayed to the workers.
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "meter/registry.h"
 #include "supervisor/admin_protocol.h"
 #include "supervisor/main_process.h"
 #include "supervisor/slog.h"
+#include "util/parse.h"
 
 namespace supervisor {
+
+namespace {
+
+// The time a client has for a request, or to take a reply: VX_ADMIN_IDLE_MS when set
+// (tests), else 10 seconds.
+TimeValue adminIdleLimit() {
+  if (const char* v = std::getenv("VX_ADMIN_IDLE_MS")) {
+    try {
+      return TimeValue::fromMilliseconds(util::parse<uint32_t>(v));
+    } catch (const error::Exception&) {
+      // An unusable value keeps the default.
+    }
+  }
+  return AdminChannel::Limits{}.idle;
+}
+
+}  // namespace
 
 void MainProcess::openAdminChannel() {
   if (admin_path_.empty()) return;
   try {
     AdminChannel::Service& service = *this;
+    AdminChannel::Limits limits;
+    limits.idle = adminIdleLimit();
     admin_ = std::make_unique<AdminChannel>(selector_, admin_path_, service,
-                                            &meter::Registry::root(), AdminChannel::Limits{});
+                                            &meter::Registry::root(), limits);
   } catch (const error::Exception& e) {
     // The server runs on without it: operators still have the status file and the log.
     slog(std::string("The admin channel is not available: ") + e.what());
@@ -46,7 +68,9 @@ void MainProcess::serveAdmin(AdminChannel::Ticket ticket, std::string_view line)
     case admin::Command::Metrics:
       return collector_.collect(r.path, [this, ticket, format = r.format](MetricSnapshot s) {
         if (!admin_) return;
-        std::string body = format == admin::MetricFormat::Tree ? treeText(s) : openMetricsText(s);
+        std::string body = format == admin::MetricFormat::Tree          ? treeText(s)
+                           : format == admin::MetricFormat::OpenMetrics ? openMetricsText(s)
+                                                                        : prometheusText(s);
         if (body.size() > admin::kMaxReplyBytes) {
           return admin_->reply(ticket, admin::errorReply("The metrics do not fit in one reply"));
         }

@@ -41,7 +41,7 @@ void MetricBroker::ask(queues::queue_t supplier, queues::event& ev, Answer answe
   questions_[id] = Question{supplier, answer};
   if (!out_.sendToQueue(supplier, ev)) {
     questions_.erase(id);
-    answer(errorEvent("No process [" + out_.snameOf(supplier) + "] to ask"));
+    answer(errorEvent("No process of queue " + queues::queueName(supplier) + " to ask"));
   }
 }
 

@@ -321,6 +321,8 @@ std::string treeText(const MetricSnapshot& snapshot) {
   return out;
 }
 
+namespace {
+
 // The names a family's samples use.
 std::vector<std::string> sampleNames(const std::string& name, FamilyType type) {
   switch (type) {
@@ -334,7 +336,7 @@ std::vector<std::string> sampleNames(const std::string& name, FamilyType type) {
   return {};
 }
 
-std::string openMetricsText(const MetricSnapshot& snapshot) {
+std::string exposition(const MetricSnapshot& snapshot, bool open_metrics) {
   std::map<std::string, Family> families;
   for (const MetricSample& s : snapshot.samples)
     addSample(families, s);
@@ -349,9 +351,12 @@ std::string openMetricsText(const MetricSnapshot& snapshot) {
       continue;
     }
     used.insert(names.begin(), names.end());
-    out += "# TYPE " + name + " " + typeName(f.type) + "\n";
-    if (!f.unit.empty()) out += "# UNIT " + name + " " + f.unit + "\n";
-    if (!f.help.empty()) out += "# HELP " + name + " " + escaped(f.help) + "\n";
+    // The older format names a counter's family after its samples.
+    const std::string family =
+        !open_metrics && f.type == FamilyType::Counter ? name + "_total" : name;
+    out += "# TYPE " + family + " " + typeName(f.type) + "\n";
+    if (!f.unit.empty() && open_metrics) out += "# UNIT " + family + " " + f.unit + "\n";
+    if (!f.help.empty()) out += "# HELP " + family + " " + escaped(f.help) + "\n";
     for (const std::string& line : f.lines)
       out += line + "\n";
   }
@@ -363,7 +368,17 @@ std::string openMetricsText(const MetricSnapshot& snapshot) {
     for (const std::string& m : snapshot.missing)
       out += "vexland_metrics_unanswered{worker=\"" + escaped(m) + "\"} 1\n";
   }
-  return out + "# EOF\n";
+  return open_metrics ? out + "# EOF\n" : out;
+}
+
+}  // namespace
+
+std::string openMetricsText(const MetricSnapshot& snapshot) {
+  return exposition(snapshot, true);
+}
+
+std::string prometheusText(const MetricSnapshot& snapshot) {
+  return exposition(snapshot, false);
 }
 
 }  // namespace supervisor

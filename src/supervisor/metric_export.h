@@ -64,5 +64,9 @@ bool underPath(const std::vector<std::string>& path, const std::vector<std::stri
 std::string treeText(const MetricSnapshot& snapshot);
 // The OpenMetrics text exposition, ending with "# EOF".
 std::string openMetricsText(const MetricSnapshot& snapshot);
+// The same in the older Prometheus text format (0.0.4), which the node exporter's textfile
+// collector reads: a counter's family is named with its "_total", and there are no UNIT
+// lines and no "# EOF".
+std::string prometheusText(const MetricSnapshot& snapshot);
 
 }  // namespace supervisor

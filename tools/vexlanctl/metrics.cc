@@ -21,14 +21,17 @@ namespace admin = supervisor::admin;
 constexpr std::chrono::milliseconds kTimeout{10000};
 
 const char* const kHelp =
-    "usage: vexlanctl metrics [PATH] [--format=tree|openmetrics] [--watch SECONDS [--count N]]\n"
+    "usage: vexlanctl metrics [PATH] [--format=tree|openmetrics|prometheus]\n"
+    "                         [--watch SECONDS [--count N]]\n"
     "                         [-p PID_FILE] [-s STATUS_FILE] [--socket SOCKET]\n"
     "Shows what the running server measures: the supervisor's own meters (under \"vexland\")\n"
     "and those of every worker that supplies metrics (under its short name), read through the\n"
     "server's admin channel. PATH narrows it down (\"dbms\", \"vexland/workers\").\n"
     "--format=openmetrics writes the OpenMetrics text exposition (for the node exporter's\n"
     "textfile collector or any scraper): counters end in _total, timings are summaries in\n"
-    "seconds, a worker's metrics carry the label worker=\"<sname>\".\n"
+    "seconds, a worker's metrics carry the label worker=\"<sname>\". --format=prometheus is\n"
+    "the same in the older Prometheus text format, which the node exporter's textfile\n"
+    "collector reads.\n"
     "--watch refreshes every SECONDS (until interrupted, or N times with --count).\n"
     "-p, -s and --socket choose the server as for `status`.\n"
     "Exit status: 0 success, 3 no server running, 1 on any other failure.\n";
@@ -49,9 +52,12 @@ int metricsCommand(const Args& args, std::ostream& out, std::ostream& err) {
         out << kHelp;
         return kOk;
       }
-      if (a == "--format=tree" || a == "--format=openmetrics") {
-        request.format =
-            a == "--format=tree" ? admin::MetricFormat::Tree : admin::MetricFormat::OpenMetrics;
+      if (a == "--format=tree") {
+        request.format = admin::MetricFormat::Tree;
+      } else if (a == "--format=openmetrics") {
+        request.format = admin::MetricFormat::OpenMetrics;
+      } else if (a == "--format=prometheus") {
+        request.format = admin::MetricFormat::Prometheus;
       } else if (a == "--watch" && i + 1 < args.size()) {
         watch = util::parse<double>(args[++i]);
         if (!(watch > 0 && watch <= 86400))
