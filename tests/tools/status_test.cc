@@ -68,6 +68,24 @@ TEST(StatusText, WorkersTheirUptimeDependenciesAndIdleWorkers) {
   EXPECT_THAT(out, HasSubstr("up 0s\n"));
 }
 
+// What the admin channel adds: restarts, events and bytes each way, the message area in use.
+TEST(StatusText, FiguresFromTheChannelGetTheirColumns) {
+  std::string text = kRunning;
+  const std::string deps = "\"depend_on\": []}";
+  text.replace(text.find(deps), deps.size(),
+               "\"depend_on\": [], \"figures\": {\"restarts\": 2, \"events_received\": 12, "
+               "\"events_sent\": 9, \"received_bytes\": 863, \"sent_bytes\": 1536, "
+               "\"area_bytes\": 1572864, \"area_used_bytes\": 4096}}");
+  std::string out;
+  EXPECT_EQ(show(text, 1000.25 + 61, true, out), vexlanctl::kOk);
+  EXPECT_THAT(out, HasSubstr(
+                       "  NAME QUEUE STATE   PID UPTIME RESTARTS EVENTS IN/OUT BYTES IN/OUT "
+                       "AREA USED    DEPENDS ON   PROGRAM\n"
+                       "  dbms 2     running 101 1m 00s 2        12/9          863/1.5K     "
+                       "4.0K of 1.5M -            vexlan-dbms.exe\n"
+                       "  schd 1     initing 102 1m 00s -        -             -            -"));
+}
+
 TEST(StatusText, AServerThatEndedIsNotRunning) {
   std::string out;
   EXPECT_EQ(show(kRunning, 2000, false, out), vexlanctl::kNotRunning);
