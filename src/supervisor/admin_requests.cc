@@ -2,13 +2,11 @@
 // the meter trees of the whole server, and log levels relayed to the workers.
 #include <unistd.h>
 
-#include <cstdlib>
-
 #include "meter/registry.h"
 #include "supervisor/admin_protocol.h"
+#include "supervisor/env_duration.h"
 #include "supervisor/main_process.h"
 #include "supervisor/slog.h"
-#include "util/parse.h"
 
 namespace supervisor {
 
@@ -17,14 +15,7 @@ namespace {
 // The time a client has for a request, or to take a reply: VX_ADMIN_IDLE_MS when set
 // (tests), else 10 seconds.
 TimeValue adminIdleLimit() {
-  if (const char* v = std::getenv("VX_ADMIN_IDLE_MS")) {
-    try {
-      return TimeValue::fromMilliseconds(util::parse<uint32_t>(v));
-    } catch (const error::Exception&) {
-      // An unusable value keeps the default.
-    }
-  }
-  return AdminChannel::Limits{}.idle;
+  return envMilliseconds("VX_ADMIN_IDLE_MS", AdminChannel::Limits{}.idle);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "queues/events_control.h"
 #include "queues/events_dbms_tql.h"
 #include "supervisor/entry/entry.h"
+#include "supervisor/env_duration.h"
 #include "supervisor/slog.h"
 #include "supervisor/worker_directory.h"
 #include "util/parse.h"
@@ -24,14 +25,8 @@ namespace {
 // How often the custom NetCheck file is looked at: VX_NETCHECK_INTERVAL_MS when set (tests),
 // else every 5 seconds.
 TimeValue netcheckInterval() {
-  if (const char* v = std::getenv("VX_NETCHECK_INTERVAL_MS")) {
-    try {
-      return TimeValue::fromMilliseconds(util::parse<uint32_t>(v));
-    } catch (const error::Exception&) {
-      // An unusable value keeps the default.
-    }
-  }
-  return TimeValue(config::NetCheckWatcher::kIntervalSeconds, 0);
+  return envMilliseconds("VX_NETCHECK_INTERVAL_MS",
+                         TimeValue(config::NetCheckWatcher::kIntervalSeconds, 0));
 }
 
 }  // namespace

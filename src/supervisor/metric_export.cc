@@ -18,7 +18,8 @@ MetricSample sampleOf(const meter::Metric& m, std::vector<std::string> path) {
   MetricSample s;
   s.path = std::move(path);
   s.type = m.type();
-  s.level = dynamic_cast<const Level*>(&m) != nullptr;
+  const auto* computed = dynamic_cast<const ComputedMetric*>(&m);
+  s.level = computed != nullptr && computed->isLevel();
   s.unit = m.unit();
   s.desc = m.desc();
   s.value = m.value();

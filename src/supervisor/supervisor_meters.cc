@@ -13,10 +13,10 @@ WorkerMeters::WorkerMeters(meter::Group* by_worker, const std::string& sname,
       received_bytes(&group, "received_bytes", "bytes", "bytes of those events received"),
       sent_bytes(&group, "sent_bytes", "bytes", "bytes of those events sent"),
       area_bytes(&group, "area_bytes", "bytes", "size of the worker's write area",
-                 [area] { return area().size; }),
+                 ComputedMetric::Kind::Level, [area] { return area().size; }),
       area_used_bytes(&group, "area_used_bytes", "bytes",
                       "bytes of the worker's write area holding messages not yet acknowledged",
-                      [area] { return area().used; }) {}
+                      ComputedMetric::Kind::Level, [area] { return area().used; }) {}
 
 SupervisorMeters::Kind::Kind(meter::Group* parent, const std::string& name)
     : group(parent, name), handling(&group, "handling", "time to handle one such request") {}
@@ -26,6 +26,7 @@ SupervisorMeters::SupervisorMeters(std::function<AreaUse()> own_area,
     : startup(nullptr, "startup", "time from the start until every start-up worker was up"),
       shutdown(nullptr, "shutdown", "time from the shutdown request until the last worker ended"),
       uptime(nullptr, "uptime", "s", "seconds since the supervisor started",
+             ComputedMetric::Kind::Count,
              [this] {
                return (meter::MicroSecondTiming::steadyMicroseconds() - started_us_) / 1000000;
              }),
@@ -35,13 +36,13 @@ SupervisorMeters::SupervisorMeters(std::function<AreaUse()> own_area,
       by_kind(&control_group, "by_kind"),
       transport(nullptr, "transport"),
       area_bytes(&transport, "area_bytes", "bytes", "size of the supervisor's write area",
-                 [own_area] { return own_area().size; }),
+                 ComputedMetric::Kind::Level, [own_area] { return own_area().size; }),
       area_used_bytes(&transport, "area_used_bytes", "bytes",
                       "bytes of the supervisor's write area holding messages not yet acknowledged",
-                      [own_area] { return own_area().used; }),
+                      ComputedMetric::Kind::Level, [own_area] { return own_area().used; }),
       messages_outstanding(&transport, "messages_outstanding", "",
                            "messages of the supervisor not yet acknowledged",
-                           std::move(outstanding)),
+                           ComputedMetric::Kind::Level, std::move(outstanding)),
       back_pressure(&transport, "back_pressure",
                     "waits of the supervisor for room in its write area"),
       started_us_(meter::MicroSecondTiming::steadyMicroseconds()) {}

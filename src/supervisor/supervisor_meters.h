@@ -31,29 +31,22 @@
 
 namespace supervisor {
 
-// A level read when asked (a gauge): how full something is now, not a count.
-class Level : public meter::Metric {
+// A metric computed when asked rather than kept: a level (a gauge: how full something is now)
+// or a count (it only grows while the process runs).
+class ComputedMetric : public meter::Metric {
  public:
-  Level(meter::Group* parent, std::string name, std::string unit, std::string desc,
-        std::function<uint64_t()> read)
-      : Metric(parent, std::move(name), std::move(unit), std::move(desc)), read_(std::move(read)) {}
+  enum class Kind { Count, Level };
+  ComputedMetric(meter::Group* parent, std::string name, std::string unit, std::string desc,
+                 Kind kind, std::function<uint64_t()> read)
+      : Metric(parent, std::move(name), std::move(unit), std::move(desc)),
+        kind_(kind),
+        read_(std::move(read)) {}
+  bool isLevel() const { return kind_ == Kind::Level; }
   meter::MetricType type() const override { return meter::MetricType::Integer; }
   meter::MetricValue value() const override { return read_(); }
 
  private:
-  std::function<uint64_t()> read_;
-};
-
-// A count that is computed when asked rather than kept (it only grows while the process runs).
-class ComputedCounter : public meter::Metric {
- public:
-  ComputedCounter(meter::Group* parent, std::string name, std::string unit, std::string desc,
-                  std::function<uint64_t()> read)
-      : Metric(parent, std::move(name), std::move(unit), std::move(desc)), read_(std::move(read)) {}
-  meter::MetricType type() const override { return meter::MetricType::Integer; }
-  meter::MetricValue value() const override { return read_(); }
-
- private:
+  Kind kind_;
   std::function<uint64_t()> read_;
 };
 
@@ -73,8 +66,8 @@ struct WorkerMeters {
   meter::IntegerCounter events_sent;
   meter::IntegerCounter received_bytes;
   meter::IntegerCounter sent_bytes;
-  Level area_bytes;
-  Level area_used_bytes;
+  ComputedMetric area_bytes;
+  ComputedMetric area_used_bytes;
 };
 
 class SupervisorMeters {
@@ -90,15 +83,15 @@ class SupervisorMeters {
 
   meter::MicroSecondTiming startup;
   meter::MicroSecondTiming shutdown;
-  ComputedCounter uptime;
+  ComputedMetric uptime;
   meter::Group workers;
   meter::Group by_worker;
   meter::Group control_group;
   meter::Group by_kind;
   meter::Group transport;
-  Level area_bytes;
-  Level area_used_bytes;
-  Level messages_outstanding;
+  ComputedMetric area_bytes;
+  ComputedMetric area_used_bytes;
+  ComputedMetric messages_outstanding;
   meter::MicroSecondTiming back_pressure;
 
  private:

@@ -199,7 +199,8 @@ TEST(MetricExport, TheTreeShowsEachGroupOnceAndEveryValueWithItsUnit) {
   rtt.record(uint64_t{10});
   rtt.record(uint64_t{30});
   meter::MicroSecondTiming idle(&root, "idle", "");
-  Level level(&root, "level", "bytes", "", [] { return uint64_t{7}; });
+  ComputedMetric level(&root, "level", "bytes", "", ComputedMetric::Kind::Level,
+                       [] { return uint64_t{7}; });
   sampleGroup(root, {"dbms"}, snap.samples);
   snap.missing = {"rmch"};
   EXPECT_EQ(treeText(snap),

@@ -78,12 +78,12 @@ TEST(StatusText, FiguresFromTheChannelGetTheirColumns) {
                "\"area_bytes\": 1572864, \"area_used_bytes\": 4096}}");
   std::string out;
   EXPECT_EQ(show(text, 1000.25 + 61, true, out), vexlanctl::kOk);
-  EXPECT_THAT(out, HasSubstr(
-                       "  NAME QUEUE STATE   PID UPTIME RESTARTS EVENTS IN/OUT BYTES IN/OUT "
-                       "AREA USED    DEPENDS ON   PROGRAM\n"
-                       "  dbms 2     running 101 1m 00s 2        12/9          863/1.5K     "
-                       "4.0K of 1.5M -            vexlan-dbms.exe\n"
-                       "  schd 1     initing 102 1m 00s -        -             -            -"));
+  EXPECT_THAT(out,
+              HasSubstr("  NAME QUEUE STATE   PID UPTIME RESTARTS EVENTS IN/OUT BYTES IN/OUT "
+                        "AREA USED    DEPENDS ON   PROGRAM\n"
+                        "  dbms 2     running 101 1m 00s 2        12/9          863/1.5K     "
+                        "4.0K of 1.5M -            vexlan-dbms.exe\n"
+                        "  schd 1     initing 102 1m 00s -        -             -            -"));
 }
 
 TEST(StatusText, AServerThatEndedIsNotRunning) {
