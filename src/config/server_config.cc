@@ -224,19 +224,18 @@ void read_server_config(const ConfigMap& map, control::Server_Configuration_Fiel
   c.ios_cert_path = get_string_opt(map, "ios_cert_path", ".");
 }
 
-DaemonOptions read_daemon_options(const ConfigMap& map) {
-  DaemonOptions d;
-  d.run_as_user = get_string_opt(map, "run_as_user", "");
-  return d;
+void read_supervisor_settings(const ConfigMap& map, SupervisorSettings& s) {
+  s.worker_stall_limit = u32(get_integer_opt(map, "worker_stall_limit", 1, 86400, 120));
+  s.run_as_user = get_string_opt(map, "run_as_user", "");
 }
 
 void load_server_config(const std::optional<std::string>& file,
-                        control::Server_Configuration_Fields& cfg, DaemonOptions* daemon) {
+                        control::Server_Configuration_Fields& cfg, SupervisorSettings* settings) {
   auto user = SqliteRegistry::forRoot(RegistryRoot::User);
   auto machine = SqliteRegistry::forRoot(RegistryRoot::Machine);
-  const ConfigMap map = load_config_map(file, *user, *machine);
+  ConfigMap map = load_config_map(file, *user, *machine);
   read_server_config(map, cfg, processorCount());
-  if (daemon != nullptr) *daemon = read_daemon_options(map);
+  if (settings != nullptr) read_supervisor_settings(map, *settings);
 }
 
 unsigned processorCount() {

@@ -8,6 +8,7 @@
 #include "supervisor/log_level_relay.h"
 #include "supervisor/main_process.h"
 #include "supervisor/slog.h"
+#include "supervisor/worker_streams.h"
 #include "util/text.h"
 
 namespace supervisor {
@@ -18,33 +19,64 @@ namespace {
 // entropy arrives slowly, and a worker asking faster must not grow the supervisor.
 constexpr size_t kMaxWaitingRandomRequests = 65536;
 
+// Events that wait for a worker, beyond which its own requests are no longer read: they stay in
+// its area, and the worker is held back by its own back-pressure instead of growing the
+// supervisor.
+constexpr size_t kMaxWaitingOutput = 1 << 20;
+
 }  // namespace
 
 void MainProcess::onWorkerReadable(VexlanProcess& p) {
-  // One message may hold several events; those already in hand are read at once, since the
-  // stream reports only what it has not handed out yet.
+  WorkerInput& in = p.input();
+  if (in.partial()) {
+    try {
+      in.takeIn();
+    } catch (const error::Exception& e) {
+      if (p.killed) return streamEnded(p);
+      emergency("Reading from process " + p.tag() + " caused: " + e.what());
+    }
+    // An incomplete event is read again only once more of it has arrived, and not for every
+    // small piece (the stall timer comes back for it).
+    if (!in.untried()) return;
+    if (TimeValue::now() < in.retryAt()) return armStallTimer();
+  }
+  // The events of one message (and what an incomplete event held) are read at once; the next
+  // message waits for the selector, so that one worker does not keep the others waiting.
   do {
     if (p.prim().readPending() == 0) {
-      const uint8_t* unused;
-      try {
-        p.sibling().istream().readBegin(unused);
-      } catch (const io::EEndOfStream&) {
-        streamEnded(p);
-        return;
-      } catch (const io::ENotReady&) {
-        return;
+      switch (in.state()) {
+        case WorkerInput::State::Nothing:
+          return;
+        case WorkerInput::State::Ended:
+          return streamEnded(p);
+        case WorkerInput::State::Data:
+          break;
       }
     }
+    if (p.output().queued() > kMaxWaitingOutput) return pauseReading(p);
+    in.beginEvent(p.prim().readPending());
     try {
       std::unique_ptr<queues::event> ev = queues::readEvent(p.prim());
       ++p.meters->events_received;
+      in.endEvent();
+      p.partial_event.stop();
       dispatch(p, *ev);
+    } catch (const WorkerInput::Incomplete&) {
+      // The rest may take its time; the loop goes on meanwhile.
+      const TimeValue now = TimeValue::now();
+      in.suspend(now);
+      if (!p.partial_event.running) {
+        p.partial_event.start(now);
+        armStallTimer();
+      }
+      return;
     } catch (const io::ESiblingProtocolError&) {
       throw;
     } catch (const error::Exception& e) {
+      if (p.killed) return streamEnded(p);
       emergency("Reading from process " + p.tag() + " caused: " + e.what());
     }
-  } while (p.prim().readPending() > 0);
+  } while (p.prim().readPending() > 0 || in.holding());
 }
 
 void MainProcess::streamEnded(VexlanProcess& p) {

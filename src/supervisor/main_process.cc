@@ -33,10 +33,11 @@ TimeValue netcheckInterval() {
 
 MainProcess::MainProcess(io::Signal& shutdown, control::Server_Configuration_Fields& cfg,
                          config::VariableStore& vars, std::string status_path,
-                         std::string admin_path)
+                         TimeValue stall_limit, std::string admin_path)
     : shutdown_(shutdown),
       cfg_(cfg),
       vars_(vars),
+      stall_limit_(stall_limit),
       netcheck_(
           cfg.custom_netcheck_conf,
           [this](const config::NetCheckList& list) {
@@ -62,6 +63,7 @@ MainProcess::~MainProcess() {
   if (!all_up_) entry::notifyFailedInitializing();
   unwatch(collector_.timer());
   if (selector_.contains(netcheck_timer_)) selector_.remove(netcheck_timer_);
+  if (selector_.contains(stall_timer_)) selector_.remove(stall_timer_);
   if (selector_.contains(shutdown_)) selector_.remove(shutdown_);
 }
 
@@ -76,6 +78,7 @@ void MainProcess::unwatch(io::Selectable& s) {
 void MainProcess::start(const std::vector<WorkerEntry>& startup) {
   watch(shutdown_, makeClosure(this, &MainProcess::onShutdownSignal));
   watch(netcheck_timer_, makeClosure(this, &MainProcess::onNetCheckTimer));
+  watch(stall_timer_, makeClosure(this, &MainProcess::onStallTimer));
   watch(entry::logRotationSignal(), makeClosure(this, &MainProcess::onLogRotation));
   watch(reaper_.signal(), makeClosure(this, &MainProcess::onChildSignal));
 
@@ -88,6 +91,7 @@ void MainProcess::start(const std::vector<WorkerEntry>& startup) {
   const uint64_t mapsize = uint32_t{cfg_.smem_size} << 20;
   smparent_ =
       std::make_unique<SMParent>(*this, cfg_.smem_prefix, mapsize, sliceUnit(cfg_.smem_size));
+  // Workers reach the supervisor only through channels of their own.
   io::SiblingMessenger& messenger = smparent_->createMessenger();
   watch(messenger.newSiblings(), makeClosure(this, &MainProcess::onNewSibling));
   watch(collector_.timer(), makeFunctionClosure([this] { collector_.onTimer(); }));
@@ -103,14 +107,19 @@ void MainProcess::run() {
     try {
       Handler handler = selector_.poll().second;
       (*handler)();
+      if (deferred_) std::rethrow_exception(std::exchange(deferred_, nullptr));
+      // Writes to workers happen here too (answers from the entropy pool).
+      afterHandler();
+    } catch (const io::EPoolCorrupted& e) {
+      poolCorrupted(e.what());
     } catch (const io::ESiblingProtocolError& e) {
-      // The messenger refused what a worker put on its FIFO or into the pool.
-      VexlanProcess* p = registry_.findByQueue(static_cast<queues::queue_t>(e.sibling()));
+      // The messenger refused what a worker put on its channel or into the pool. Only a sender
+      // the kernel vouches for is named.
+      VexlanProcess* p =
+          e.verified() ? registry_.findByQueue(static_cast<queues::queue_t>(e.sibling())) : nullptr;
       emergency(p != nullptr ? "Process " + p->tag() + " broke the messaging protocol: " + e.what()
                              : e.what());
     }
-    if (deferred_) std::rethrow_exception(std::exchange(deferred_, nullptr));
-    afterHandler();
   }
   if (shutting_down_) {
     const TimeValue took = TimeValue::now() - shutdown_began_;
@@ -138,11 +147,17 @@ void MainProcess::spawnWorker(WorkerEntry entry) {
   spec.program = entry.exe;
   spec.program_dir = workerDirectory();
   spec.priority = static_cast<int>(entry.priority);
-  spec.passables["smem"] = smparent_.get();
+  // The pool, and the one channel on which the supervisor hears this worker: what arrives there
+  // is the worker's doing, whatever id it claims. Our copy of the writing end goes once the
+  // process has started.
+  std::unique_ptr<io::SiblingMessenger::ChildChannel> channel =
+      smparent_->messenger().childChannel(entry.queue);
+  spec.passables["smem"] = channel.get();
   // Standard output joins standard error: both are logged. A worker writing to an output
   // nobody reads would block once the pipe is full.
   spec.stderr_to_stdout = true;
   auto child = std::make_unique<io::Process>(spec);
+  channel.reset();
   if (child->priorityRefused() && !priority_refusal_logged_) {
     priority_refusal_logged_ = true;
     slog("Cannot raise the priority of [" + entry.sname +

@@ -8,7 +8,9 @@
 //
 // A worker is another program, so nothing it does may break the supervisor: bad events, bad
 // messaging, an unexpected end or a stall are reported through entry::reportFatal and end the
-// run through the emergency path, which kills every worker.
+// run through the emergency path, which kills every worker. Nor may it hold the loop: an event
+// a worker sends only part of is kept until the rest arrives, events for a worker that does not
+// take them wait in memory, and the stall limit ends a worker that keeps either up.
 #pragma once
 
 #include <chrono>
@@ -55,9 +57,12 @@ class MainProcess : private MetricBroker::Outbox,
 
   using Handler = refcount_ptr<BindBase<void>>;
 
-  // `admin_path`: where the admin channel's socket goes (none when empty).
+  // `stall_limit`: how long a worker may keep an event incomplete, or leave its events untaken
+  // while it holds part of the supervisor's area (logged at a tenth of it). `admin_path`: where
+  // the admin channel's socket goes (none when empty).
   MainProcess(io::Signal& shutdown, control::Server_Configuration_Fields& cfg,
-              config::VariableStore& vars, std::string status_path, std::string admin_path = "");
+              config::VariableStore& vars, std::string status_path, TimeValue stall_limit,
+              std::string admin_path = "");
   // Kills whatever worker is still registered; reports a failed start when the workers were
   // never all up.
   ~MainProcess();
@@ -83,6 +88,7 @@ class MainProcess : private MetricBroker::Outbox,
 
   // Selector handlers of a worker (bound through its record).
   void onWorkerReadable(VexlanProcess& p);
+  void onWorkerWritable(VexlanProcess& p);
   void onWorkerStderr(VexlanProcess& p);
   void onWorkerGone(VexlanProcess& p);
 
@@ -96,6 +102,7 @@ class MainProcess : private MetricBroker::Outbox,
   void onNetCheckTimer();
   void onLogRotation();
   void onChildSignal();
+  void onStallTimer();
 
   // Spawning.
   void spawnWorker(WorkerEntry entry);
@@ -103,7 +110,6 @@ class MainProcess : private MetricBroker::Outbox,
   void unwatch(io::Selectable& s);
 
   // Events.
-  void readEvents(VexlanProcess& p);
   void dispatch(VexlanProcess& p, queues::event& ev);
   void onInitOk(VexlanProcess& p, const queues::event& ev);
   void onSpawnRequest(VexlanProcess& p, queues::queue_t queue);
@@ -117,6 +123,16 @@ class MainProcess : private MetricBroker::Outbox,
   // supervisor as from queue 0.
   void sendToProcess(VexlanProcess& p, queues::event& ev, queues::queue_t sender);
   void sendTo(queues::event& ev);
+  // Events for p wait in memory: write them as room comes back, and stop reading p's requests
+  // while too much waits.
+  void outputWaiting(VexlanProcess& p);
+  void pauseReading(VexlanProcess& p);
+  void resumeReading(VexlanProcess& p);
+
+  // Stall limit: starts, checks and re-arms the clocks of every worker.
+  void updateUntakenClock(VexlanProcess& p, TimeValue now);
+  void armStallTimer();
+  [[noreturn]] void poolCorrupted(const std::string& what);
 
   // Shutdown.
   void initiateShutdown();
@@ -165,6 +181,8 @@ class MainProcess : private MetricBroker::Outbox,
   control::Server_Configuration_Fields& cfg_;
   config::VariableStore& vars_;
   io::Timer netcheck_timer_;
+  io::Timer stall_timer_;
+  TimeValue stall_limit_;
   config::NetCheckWatcher netcheck_;
   TimeValue netcheck_interval_;
   security::EntropyServer entropy_;

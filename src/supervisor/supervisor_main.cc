@@ -24,6 +24,7 @@ namespace {
 
 struct Setup {
   control::Server_Configuration_Fields cfg;
+  config::SupervisorSettings settings;
   std::unique_ptr<config::SqliteRegistry> user;
   std::unique_ptr<config::SqliteRegistry> machine;
   std::unique_ptr<config::VariableStore> vars;
@@ -55,9 +56,8 @@ void changeUser(const Setup& s, const std::string& runtime_dir, bool created_log
 // Everything that may fail before a worker exists; any failure ends the run having started
 // nothing.
 void initialise(Setup& s) {
-  config::DaemonOptions daemon;
-  config::load_server_config(entry::commandLine().config_file, s.cfg, &daemon);
-  s.run_as = supervisor::userToRunAs(daemon.run_as_user);
+  config::load_server_config(entry::commandLine().config_file, s.cfg, &s.settings);
+  s.run_as = supervisor::userToRunAs(s.settings.run_as_user);
   if (s.cfg.host_name.empty()) {
     char name[256] = {};
     if (::gethostname(name, sizeof name - 1) != 0) {
@@ -111,7 +111,9 @@ int supervisorMain(int /*argc*/, char** /*argv*/, io::Signal& shutdown) {
   bool orderly = false;
   std::string final_state = "failed";
   {
-    supervisor::MainProcess mp(shutdown, s.cfg, *s.vars, s.status_path, s.admin_path);
+    supervisor::MainProcess mp(shutdown, s.cfg, *s.vars, s.status_path,
+                               TimeValue(static_cast<int32_t>(s.settings.worker_stall_limit), 0),
+                               s.admin_path);
     try {
       mp.start(s.startup);
       mp.run();

@@ -43,8 +43,8 @@ SupervisorMeters::SupervisorMeters(std::function<AreaUse()> own_area,
       messages_outstanding(&transport, "messages_outstanding", "",
                            "messages of the supervisor not yet acknowledged",
                            ComputedMetric::Kind::Level, std::move(outstanding)),
-      back_pressure(&transport, "back_pressure",
-                    "waits of the supervisor for room in its write area"),
+      back_pressure(&transport, "back_pressure", "events",
+                    "events for a worker that waited for room in the supervisor's write area"),
       started_us_(meter::MicroSecondTiming::steadyMicroseconds()) {}
 
 WorkerMeters& SupervisorMeters::worker(queues::queue_t queue, const std::string& sname,

@@ -9,8 +9,8 @@
 //       area_bytes, area_used_bytes (levels read when asked)
 //   control/by_kind/<EVENT>/handling   each control request from a worker, timed (us)
 //   transport/                   the supervisor's own area: area_bytes, area_used_bytes,
-//                                messages_outstanding (levels), back_pressure (waits for
-//                                room, us)
+//                                messages_outstanding (levels), back_pressure (events for
+//                                a worker that had to wait for room)
 //   admin/                       the admin channel (admin_channel.h)
 //
 // What the hot path does with them is a counter increment (events, bytes) or, once per
@@ -92,7 +92,7 @@ class SupervisorMeters {
   ComputedMetric area_bytes;
   ComputedMetric area_used_bytes;
   ComputedMetric messages_outstanding;
-  meter::MicroSecondTiming back_pressure;
+  meter::IntegerCounter back_pressure;
 
  private:
   struct Kind {

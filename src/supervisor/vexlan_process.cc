@@ -14,13 +14,10 @@ VexlanProcess::~VexlanProcess() {
   out_.reset();
 }
 
-void VexlanProcess::connect(io::SiblingMessenger::SiblingRef sibling,
-                            meter::MicroSecondTiming* waits) {
+void VexlanProcess::connect(io::SiblingMessenger::SiblingRef sibling) {
   sibling_ = std::move(sibling);
-  in_ = std::make_unique<GuardedIStream>(sibling_, child->handle(), tag(),
-                                         meters ? &meters->received_bytes : nullptr);
-  out_ = std::make_unique<GuardedOStream>(sibling_, tag(), meters ? &meters->sent_bytes : nullptr,
-                                          waits);
+  in_ = std::make_unique<WorkerInput>(sibling_, tag(), meters ? &meters->received_bytes : nullptr);
+  out_ = std::make_unique<WorkerOutput>(sibling_, meters ? &meters->sent_bytes : nullptr);
   prim_ = std::make_unique<protocol::ioprim>(in_.get(), out_.get());
 }
 
@@ -32,6 +29,10 @@ std::string VexlanProcess::stateDump() const {
 
 void VexlanProcess::onReadable() {
   owner.onWorkerReadable(*this);
+}
+
+void VexlanProcess::onWritable() {
+  owner.onWorkerWritable(*this);
 }
 
 void VexlanProcess::onStderr() {

@@ -10,10 +10,10 @@
 #include "io/process.h"
 #include "io/sibling/sibling_messenger.h"
 #include "queues/event.h"
-#include "supervisor/guarded_streams.h"
 #include "supervisor/stop_order.h"
 #include "supervisor/supervisor_meters.h"
 #include "supervisor/worker_entry.h"
+#include "supervisor/worker_streams.h"
 #include "util/time_value.h"
 
 namespace supervisor {
@@ -32,11 +32,13 @@ class VexlanProcess {
   VexlanProcess& operator=(const VexlanProcess&) = delete;
 
   // Takes over the worker's event streams when it has connected. The bytes it sends and
-  // receives are counted in its meters; waits for room in `waits`.
-  void connect(io::SiblingMessenger::SiblingRef sibling, meter::MicroSecondTiming* waits);
+  // receives are counted in its meters.
+  void connect(io::SiblingMessenger::SiblingRef sibling);
   bool connected() const { return prim_ != nullptr; }
   protocol::ioprim& prim() { return *prim_; }
   io::SiblingMessenger::SiblingImplementation& sibling() { return *sibling_; }
+  WorkerInput& input() { return *in_; }
+  WorkerOutput& output() { return *out_; }
 
   // Done when its events have ended (or it was killed), its process has ended and its
   // standard error has been read to the end.
@@ -50,6 +52,7 @@ class VexlanProcess {
 
   // Selector handlers.
   void onReadable();
+  void onWritable();
   void onStderr();
   void onGone();
 
@@ -69,11 +72,27 @@ class VexlanProcess {
   bool respawn = false;
   // What the supervisor counts about it (kept by the supervisor across restarts).
   WorkerMeters* meters = nullptr;
+  // Its events are not read while too much waits to be written to it (its requests then wait
+  // in its own area).
+  bool reading_paused = false;
+
+  // How long it has kept the supervisor waiting: with an incomplete event, and with events for
+  // it waiting while it holds part of the supervisor's area without acknowledging any.
+  struct StallClock {
+    bool running = false;
+    bool warned = false;  // logged at a tenth of the limit
+    TimeValue since;
+    void start(TimeValue now) { running = true, warned = false, since = now; }
+    void stop() { running = false, warned = false; }
+  };
+  StallClock partial_event;
+  StallClock untaken;
+  uint64_t untaken_acks = 0;  // acknowledgements counted when `untaken` started
 
  private:
   io::SiblingMessenger::SiblingRef sibling_;
-  std::unique_ptr<GuardedIStream> in_;
-  std::unique_ptr<GuardedOStream> out_;
+  std::unique_ptr<WorkerInput> in_;
+  std::unique_ptr<WorkerOutput> out_;
   std::unique_ptr<protocol::ioprim> prim_;
 };
 

@@ -16,7 +16,7 @@ Server::Server(const std::string& config) {
   writeFile(configFile(), "logdir = \"" + d + "/log\"\n" + "working_directory = \"" + d + "\"\n" +
                               "layout_conf = \"" + d + "/layout.conf\"\n" + "dbms_tsdb = \"" + d +
                               "/tsdb\"\n" + "dbms_odb = \"" + d + "/odb\"\n" + config + "\n" +
-                              "smem_size = 16\npassive = true\n");
+                              "smem_size = 16\npassive = true\nworker_stall_limit = 1\n");
 }
 
 Server::~Server() {
@@ -27,7 +27,6 @@ std::map<std::string, std::string> Server::env(std::map<std::string, std::string
   more.emplace("VX_REGISTRY_USER", dir_.file("registry-user.db"));
   more.emplace("VX_REGISTRY_MACHINE", dir_.file("registry-machine.db"));
   more.emplace("RUNTIME_DIRECTORY", dir_.file("run"));
-  more.emplace("VX_STALL_LIMIT_MS", "1000");
   return tag_.env(std::move(more));
 }
 

@@ -23,7 +23,7 @@ class Server {
   const std::string& dir() const { return dir_.path(); }
   std::string configFile() const { return dir_.file("vexlan.conf"); }
   // What every run gets: the state folder's registry and runtime directory, the tag that
-  // finds its processes, short stall and NetCheck limits.
+  // finds its processes. (The configuration sets a stall limit of 1 s.)
   std::map<std::string, std::string> env(std::map<std::string, std::string> more = {}) const;
 
   // vexland -v -f <config>, with `env` added to env().

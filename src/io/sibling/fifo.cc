@@ -96,7 +96,14 @@ std::string fifoPath(const std::string& fifoprefix, int32_t id) {
   return fifoprefix + "." + std::to_string(id);
 }
 
-FifoReader::FifoReader(std::string path) : path_(std::move(path)), buf_(new uint8_t[kBufferBytes]) {
+ssize_t ReadBuffer::readFrom(int fd) {
+  pos_ = end_ = 0;
+  ssize_t n = ::read(fd, buf_.get(), kBytes);
+  if (n > 0) end_ = static_cast<size_t>(n);
+  return n;
+}
+
+FifoReader::FifoReader(std::string path) : path_(std::move(path)) {
   ::unlink(path_.c_str());
   if (::mkfifo(path_.c_str(), 0600) != 0) error::throwErrno("Cannot create anonymous pipe");
   fd_ = ::open(path_.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
@@ -119,7 +126,11 @@ FifoReader::~FifoReader() {
   leaveAllSelectors();
   if (fd_ >= 0) ::close(fd_);
   if (blocking_fd_ >= 0) ::close(blocking_fd_);
-  ::unlink(path_.c_str());
+  unpublish();
+}
+
+void FifoReader::unpublish() {
+  if (!path_.empty()) ::unlink(path_.c_str());
 }
 
 void FifoReader::prepareWait() {
@@ -136,14 +147,9 @@ void FifoReader::ioReady(uint32_t /*events*/) {
 }
 
 void FifoReader::readNow() {
-  if (end_ != pos_ || error_ != 0) return;
-  pos_ = end_ = 0;
+  if (buffer_.size() != 0 || error_ != 0) return;
   for (;;) {
-    ssize_t n = ::read(fd_, buf_.get(), kBufferBytes);
-    if (n > 0) {
-      end_ = static_cast<size_t>(n);
-      return;
-    }
+    ssize_t n = buffer_.readFrom(fd_);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN) error_ = errno;
     return;
@@ -151,15 +157,37 @@ void FifoReader::readNow() {
 }
 
 void FifoReader::readBlocking() {
-  if (end_ != pos_ || error_ != 0) return;
-  pos_ = end_ = 0;
+  if (buffer_.size() != 0 || error_ != 0) return;
   // Our own descriptor is a writer too, so this read never meets end of file. An interrupted
   // read returns to the selector, which starts a new pass.
-  ssize_t n = ::read(blocking_fd_, buf_.get(), kBufferBytes);
-  if (n > 0) {
-    end_ = static_cast<size_t>(n);
-  } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
-    error_ = errno;
+  ssize_t n = buffer_.readFrom(blocking_fd_);
+  if (n < 0 && errno != EINTR && errno != EAGAIN) error_ = errno;
+}
+
+ChannelReader::ChannelReader(int32_t owner, int fd) : owner_(owner), fd_(fd) {}
+
+ChannelReader::~ChannelReader() {
+  leaveAllSelectors();
+  ::close(fd_);
+}
+
+uint32_t ChannelReader::ioInterest() const {
+  return EPOLLIN;
+}
+
+void ChannelReader::ioReady(uint32_t /*events*/) {
+  readNow();
+}
+
+void ChannelReader::readNow() {
+  if (buffer_.size() != 0 || ended_) return;
+  for (;;) {
+    ssize_t n = buffer_.readFrom(fd_);
+    if (n < 0 && errno == EINTR) continue;
+    // End of file (the child and everything it handed the descriptor to have closed it), or
+    // an error: the owner stops reading it.
+    if (n == 0 || (n < 0 && errno != EAGAIN)) ended_ = true;
+    return;
   }
 }
 
@@ -176,6 +204,22 @@ void FifoWriter::open(const std::string& path, const std::string& context) {
   if (::fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode)) {
     ::close(fd);
     error::throwSystemError(context, ENXIO);
+  }
+  fd_ = fd;
+  blocked_ = false;
+  room_ = false;
+}
+
+void FifoWriter::adopt(int fd, const std::string& context) {
+  VX_ASSERT(fd_ < 0, "FifoWriter for ", peer_, " opened twice");
+  struct stat st;
+  int flags = ::fcntl(fd, F_GETFL);
+  if (::fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode) || flags < 0 ||
+      (flags & O_ACCMODE) == O_RDONLY) {
+    error::throwSystemError(context, EBADF);
+  }
+  if (::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0 || ::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) {
+    error::throwErrno(context);
   }
   fd_ = fd;
   blocked_ = false;
