@@ -244,7 +244,7 @@ namespace {
 
 // The operator's estimate of an area in use: exact for a sound area, and for one whose owner
 // wrote nonsense it stops where the nonsense starts, never reading past the area.
-TEST_F(AreaTest, UsageCountsUsedBlocksAndStopsAtHeadersThatLeadNowhere) {
+TEST_P(AreaTest, UsageCountsUsedBlocksAndStopsAtHeadersThatLeadNowhere) {
   init(256);
   const uint8_t* base = reinterpret_cast<const uint8_t*>(pool_.data());
   AreaUsage u = measureArea(base, A, 256);
