@@ -1,8 +1,9 @@
 #!/bin/sh
 # Installs the server package built by scripts/check-package.sh (dpkg -i) on this Debian
 # machine, as root, and checks it the way an administrator would meet it:
-#   - the system user and group vexlan exist, own the service's directories, and the registry,
-#     log and status file are not readable by others;
+#   - the system user and group vexlan exist, own the service's directories (data a root-run
+#     version left there included, kept as it was), and the registry, log and status file are
+#     not readable by others;
 #   - the installed vexland, run as the unit runs it (its user, capabilities, directories,
 #     environment, working directory and umask, read from the installed unit; no systemd is
 #     needed), tells a stand-in notification socket READY=1, answers vexlanctl, and stops in
@@ -45,6 +46,19 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
+# What a version that ran as root left behind: its data, root's and readable by all. The
+# installation keeps it and gives it to vexlan.
+old_data=""
+case " $existed " in
+  *" /var/lib/vexlan "*) ;;
+  *)
+    old_data=/var/lib/vexlan/crash-reports/kept.dat
+    mkdir -p /var/lib/vexlan/crash-reports
+    echo "data of a root-run server" >"$old_data"
+    chmod 0644 "$old_data"
+    ;;
+esac
+
 dpkg -i "$deb" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log" >&2; fail "dpkg -i failed"; }
 
 # The user and group, and what belongs to them.
@@ -57,6 +71,10 @@ mode() { stat -c '%U:%G %a' "$1"; }
 [ "$(mode /var/lib/vexlan)" = "vexlan:vexlan 750" ] || fail "/var/lib/vexlan is $(mode /var/lib/vexlan)"
 [ "$(mode /var/log/vexlan)" = "vexlan:vexlan 750" ] || fail "/var/log/vexlan is $(mode /var/log/vexlan)"
 [ "$(mode /etc/vexlan/vexlan.conf)" = "root:vexlan 640" ] || fail "vexlan.conf is $(mode /etc/vexlan/vexlan.conf)"
+if [ -n "$old_data" ]; then
+  [ "$(cat "$old_data")" = "data of a root-run server" ] || fail "the data of the root-run server changed"
+  [ "$(mode "$old_data")" = "vexlan:vexlan 640" ] || fail "$old_data is $(mode "$old_data")"
+fi
 # A second configure (an upgrade, a reinstall) finds everything in place.
 /var/lib/dpkg/info/vexlan.postinst configure "$(dpkg-query -W -f='${Version}' vexlan)" >/dev/null 2>&1 ||
   fail "a second configure failed"
@@ -160,4 +178,5 @@ dpkg --purge vexlan >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log" >&2; fail "
 getent passwd vexlan >/dev/null && fail "the user vexlan survived the purge"
 getent group vexlan >/dev/null && fail "the group vexlan survived the purge"
 [ "$(stat -c %U /var/lib/vexlan)" = root ] || fail "the kept data does not belong to root after the purge"
+[ -z "$old_data" ] || [ -f "$old_data" ] || fail "the purge removed the data"
 echo "check-package-install: $(basename "$deb") installs, runs as vexlan (READY=1), stops and purges OK"
