@@ -64,7 +64,9 @@ void MetricCollector::pump(uint64_t id) {
     if (it == collections_.end()) return;
     Collection& c = it->second;
     if (c.flying >= kWindow || c.to_ask.empty()) break;
-    auto [sample, queue] = c.to_ask.front();
+    // Named copies, not structured bindings: lambdas capture them on every compiler.
+    const size_t sample = c.to_ask.front().first;
+    const queues::queue_t queue = c.to_ask.front().second;
     c.to_ask.pop_front();
     ++c.flying;
     ++c.in_flight[queue];
