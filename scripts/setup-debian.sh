@@ -3,7 +3,8 @@
 # already present are left alone, so a second run does nothing and needs no network.
 #   scripts/setup-debian.sh            build, run and test dependencies
 #   scripts/setup-debian.sh fuzz       also clang and its runtime for the libFuzzer targets
-#   scripts/setup-debian.sh dev        also clang-format and the packaging tools
+#   scripts/setup-debian.sh dev        also clang-format, the packaging tools and what the
+#                                      package test uses (adduser, python3, setpriv, strace)
 set -eu
 
 base="build-essential cmake ninja-build pkg-config git ccache
@@ -11,7 +12,7 @@ base="build-essential cmake ninja-build pkg-config git ccache
       libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
       procps psmisc"
 fuzz="clang lld libclang-rt-14-dev"
-dev="clang-format dpkg-dev fakeroot file"
+dev="clang-format dpkg-dev fakeroot file adduser python3 util-linux strace"
 
 want="$base"
 for group in "$@"; do

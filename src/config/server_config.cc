@@ -226,6 +226,7 @@ void read_server_config(const ConfigMap& map, control::Server_Configuration_Fiel
 
 void read_supervisor_settings(const ConfigMap& map, SupervisorSettings& s) {
   s.worker_stall_limit = u32(get_integer_opt(map, "worker_stall_limit", 1, 86400, 120));
+  s.run_as_user = get_string_opt(map, "run_as_user", "");
 }
 
 void load_server_config(const std::optional<std::string>& file,

@@ -37,6 +37,8 @@ struct SupervisorSettings {
   // worker_stall_limit: how long, in seconds, a worker may leave an event half-sent, or leave
   // the supervisor's events for it untaken, before the server ends it.
   uint32_t worker_stall_limit = 120;
+  // run_as_user: the user a daemon started by root runs as; empty: no change.
+  std::string run_as_user;
 };
 
 // Fills `s` from `map`; a value out of range throws as every other option does.

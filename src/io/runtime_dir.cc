@@ -51,13 +51,16 @@ std::string runtimeDirectoryPath() {
 }
 
 void requirePrivateDirectory(const std::string& path, bool follow_links) {
+  requirePrivateDirectory(path, follow_links, ::geteuid());
+}
+
+void requirePrivateDirectory(const std::string& path, bool follow_links, uid_t uid) {
   struct stat st;
   if ((follow_links ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0) {
     refuse(path, "cannot be examined: " + error::systemText(errno));
   }
   if (S_ISLNK(st.st_mode)) refuse(path, "is a symbolic link: refusing to use it");
   if (!S_ISDIR(st.st_mode)) refuse(path, "is not a directory: refusing to use it");
-  const uid_t uid = ::geteuid();
   if (st.st_uid != uid) {
     refuse(path, "belongs to uid " + std::to_string(st.st_uid) + ", not to uid " +
                      std::to_string(uid) + ": refusing to use it");
@@ -75,6 +78,25 @@ std::string runtimeDirectory() {
     refuse(c.path, "cannot be created: " + error::systemText(errno));
   }
   requirePrivateDirectory(c.path, c.follow_links);
+  return c.path;
+}
+
+std::string runtimeDirectoryFor(uid_t owner, gid_t group) {
+  Choice c = choose();
+  if (::mkdir(c.path.c_str(), 0700) != 0 && errno != EEXIST) {
+    refuse(c.path, "cannot be created: " + error::systemText(errno));
+  }
+  struct stat st;
+  if ((c.follow_links ? ::stat(c.path.c_str(), &st) : ::lstat(c.path.c_str(), &st)) == 0 &&
+      S_ISDIR(st.st_mode) && (st.st_uid == ::geteuid() || st.st_uid == owner) &&
+      (st.st_mode & (S_IWGRP | S_IWOTH)) == 0) {
+    // Root's own, or the user's already: handed over (again), never one somebody else made.
+    if (::chown(c.path.c_str(), owner, group) != 0 || ::chmod(c.path.c_str(), 0750) != 0) {
+      refuse(c.path,
+             "cannot be given to uid " + std::to_string(owner) + ": " + error::systemText(errno));
+    }
+  }
+  requirePrivateDirectory(c.path, c.follow_links, owner);
   return c.path;
 }
 

@@ -13,6 +13,8 @@
 // prepared it, and whatever they left inside cannot be trusted.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
 namespace io {
@@ -24,9 +26,16 @@ std::string runtimeDirectoryPath();
 // that fails the check raises error::Exception "Runtime directory <path> ...", saying why.
 std::string runtimeDirectory();
 
+// The same for a daemon that root starts and that then runs as `owner`: the directory is
+// created by root and given to `owner` and `group` (one that root owns as well), with mode
+// 0750 so that the group (operators) can reach the admin channel; it must then belong to
+// `owner`.
+std::string runtimeDirectoryFor(uid_t owner, gid_t group);
+
 // The check alone: `path` must be a directory (a symbolic link to one only when
-// `follow_links`), owned by the effective uid, without write permission for group or others.
-// Raises error::Exception as above.
+// `follow_links`), owned by `owner` (the effective uid by default), without write permission
+// for group or others. Raises error::Exception as above.
 void requirePrivateDirectory(const std::string& path, bool follow_links);
+void requirePrivateDirectory(const std::string& path, bool follow_links, uid_t owner);
 
 }  // namespace io

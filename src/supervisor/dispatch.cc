@@ -57,6 +57,7 @@ void MainProcess::onWorkerReadable(VexlanProcess& p) {
     in.beginEvent(p.prim().readPending());
     try {
       std::unique_ptr<queues::event> ev = queues::readEvent(p.prim());
+      ++p.meters->events_received;
       in.endEvent();
       p.partial_event.stop();
       dispatch(p, *ev);
@@ -92,6 +93,7 @@ void MainProcess::dispatch(VexlanProcess& p, queues::event& ev) {
     throw error::Exception("Main got message not destined for main.");
   const queues::queue_t from = p.entry.queue;
   const queues::event_t type = ev.exception ? queues::MESSAGE_EXCEPTION : ev.type;
+  meter::MicroSecondTiming::Scope timing(meters_.control(type));
   switch (type) {
     case queues::INIT_OK:
       return onInitOk(p, ev);
@@ -177,6 +179,7 @@ void MainProcess::onInitOk(VexlanProcess& p, const queues::event& ev) {
     if (!waiting) {
       // Logged first: whoever is told the server is up finds the log saying so.
       all_up_ = true;
+      meters_.startup.record(TimeValue::now() - started_);
       slog("All children up and running");
       entry::notifySpawnedOK();
     }
@@ -228,13 +231,20 @@ void MainProcess::onSpawnRequest(VexlanProcess& p, queues::queue_t queue) {
 }
 
 void MainProcess::onSetLogLevel(const queues::event& ev) {
-  const auto& levels = queues::as<queues::SET_LOG_LEVEL>(ev)->payload.logger_level;
+  relayLogLevels(queues::as<queues::SET_LOG_LEVEL>(ev)->payload.logger_level);
+}
+
+std::vector<std::string> MainProcess::relayLogLevels(const std::map<std::string, int32_t>& levels) {
+  std::vector<std::string> reached;
   for (const LogLevelDelivery& d : routeLogLevels(levels, registry_.snames())) {
     queues::ev<queues::SET_LOG_LEVEL> one(queues::QUEUE_MAIN, 0);
     one.payload.logger_level[d.key] = d.level;
-    if (VexlanProcess* r = registry_.findByQueue(d.queue))
+    if (VexlanProcess* r = registry_.findByQueue(d.queue)) {
       sendToProcess(*r, one, queues::QUEUE_MAIN);
+      reached.push_back(r->tag());
+    }
   }
+  return reached;
 }
 
 }  // namespace supervisor

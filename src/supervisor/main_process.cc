@@ -6,11 +6,13 @@
 
 #include <cstdlib>
 
+#include "io/sibling/area_usage.h"
 #include "io/sibling/sibling_error.h"
 #include "log/server_log.h"
 #include "queues/events_control.h"
 #include "queues/events_dbms_tql.h"
 #include "supervisor/entry/entry.h"
+#include "supervisor/env_duration.h"
 #include "supervisor/slog.h"
 #include "supervisor/worker_directory.h"
 #include "util/parse.h"
@@ -23,21 +25,15 @@ namespace {
 // How often the custom NetCheck file is looked at: VX_NETCHECK_INTERVAL_MS when set (tests),
 // else every 5 seconds.
 TimeValue netcheckInterval() {
-  if (const char* v = std::getenv("VX_NETCHECK_INTERVAL_MS")) {
-    try {
-      return TimeValue::fromMilliseconds(util::parse<uint32_t>(v));
-    } catch (const error::Exception&) {
-      // An unusable value keeps the default.
-    }
-  }
-  return TimeValue(config::NetCheckWatcher::kIntervalSeconds, 0);
+  return envMilliseconds("VX_NETCHECK_INTERVAL_MS",
+                         TimeValue(config::NetCheckWatcher::kIntervalSeconds, 0));
 }
 
 }  // namespace
 
 MainProcess::MainProcess(io::Signal& shutdown, control::Server_Configuration_Fields& cfg,
                          config::VariableStore& vars, std::string status_path,
-                         TimeValue stall_limit)
+                         TimeValue stall_limit, std::string admin_path)
     : shutdown_(shutdown),
       cfg_(cfg),
       vars_(vars),
@@ -55,11 +51,17 @@ MainProcess::MainProcess(io::Signal& shutdown, control::Server_Configuration_Fie
       entropy_(*this, TimeValue::now, slog),
       metrics_(*this),
       status_(std::move(status_path)),
-      started_(TimeValue::now()) {}
+      started_(TimeValue::now()),
+      meters_([this] { return areaUse(queues::QUEUE_MAIN); },
+              [this] { return smparent_ ? smparent_->messenger().outstandingMessages() : 0; }),
+      collector_(*this, TimeValue::fromMilliseconds(kMetricDeadlineMs)),
+      admin_path_(std::move(admin_path)) {}
 
 MainProcess::~MainProcess() {
+  admin_.reset();
   killAll();
   if (!all_up_) entry::notifyFailedInitializing();
+  unwatch(collector_.timer());
   if (selector_.contains(netcheck_timer_)) selector_.remove(netcheck_timer_);
   if (selector_.contains(stall_timer_)) selector_.remove(stall_timer_);
   if (selector_.contains(shutdown_)) selector_.remove(shutdown_);
@@ -92,6 +94,8 @@ void MainProcess::start(const std::vector<WorkerEntry>& startup) {
   // Workers reach the supervisor only through channels of their own.
   io::SiblingMessenger& messenger = smparent_->createMessenger();
   watch(messenger.newSiblings(), makeClosure(this, &MainProcess::onNewSibling));
+  watch(collector_.timer(), makeFunctionClosure([this] { collector_.onTimer(); }));
+  openAdminChannel();
 
   for (const WorkerEntry& e : startup)
     spawnWorker(e);
@@ -116,6 +120,11 @@ void MainProcess::run() {
       emergency(p != nullptr ? "Process " + p->tag() + " broke the messaging protocol: " + e.what()
                              : e.what());
     }
+  }
+  if (shutting_down_) {
+    const TimeValue took = TimeValue::now() - shutdown_began_;
+    meters_.shutdown.record(took);
+    slog("Shutdown took " + std::to_string(int64_t{took.sec} * 1000 + took.usec / 1000) + " ms");
   }
 }
 
@@ -156,6 +165,9 @@ void MainProcess::spawnWorker(WorkerEntry entry) {
   }
   VexlanProcess& p =
       registry_.add(std::make_unique<VexlanProcess>(*this, std::move(entry), std::move(child)));
+  const queues::queue_t queue = p.entry.queue;
+  p.meters = &meters_.worker(queue, p.entry.sname, [this, queue] { return areaUse(queue); });
+  ++p.meters->starts;
   watch(p.child->stdOut(), makeClosure(&p, &VexlanProcess::onStderr));
   // The process is watched from the start, not only once its output has ended: something it
   // started may hold the pipe open long after the worker itself has gone.
@@ -249,16 +261,34 @@ std::string MainProcess::serverState() const {
   return all_up_ ? "running" : "starting";
 }
 
-void MainProcess::writeStatus(const std::string& state) {
-  status_dirty_ = false;
+AreaUse MainProcess::areaUse(queues::queue_t queue) const {
+  if (!smparent_) return {};
+  const io::SiblingMessengerParent::Area* a = smparent_->findArea(queue);
+  if (a == nullptr) return {};
+  return {a->size, io::measureArea(smparent_->pool().base(), a->offset, a->size).used_bytes};
+}
+
+ServerStatus MainProcess::status(const std::string& state, bool figures) const {
   ServerStatus s;
   s.state = state;
   s.pid = ::getpid();
   s.started = started_;
   s.updated = TimeValue::now();
+  if (admin_) s.admin_socket = admin_->path();
   for (const auto& [q, r] : registry_.records()) {
     s.workers.push_back({r->entry.sname, q, r->entry.exe, stateName(r->state), r->child->pid(),
-                         r->start_time, r->depend_on});
+                         r->start_time, r->depend_on, std::nullopt});
+    if (figures && r->meters != nullptr) {
+      const WorkerMeters& m = *r->meters;
+      const AreaUse area = areaUse(q);
+      s.workers.back().figures = WorkerFigures{m.starts.get() > 0 ? m.starts.get() - 1 : 0,
+                                               m.events_received.get(),
+                                               m.events_sent.get(),
+                                               m.received_bytes.get(),
+                                               m.sent_bytes.get(),
+                                               area.size,
+                                               area.used};
+    }
   }
   for (const queues::WorkerRow& row : queues::workerTable()) {
     if ((row.flags & queues::kDemandLoad) && registry_.findByQueue(row.queue) == nullptr) {
@@ -267,7 +297,12 @@ void MainProcess::writeStatus(const std::string& state) {
   }
   std::sort(s.idle.begin(), s.idle.end(),
             [](const IdleWorker& a, const IdleWorker& b) { return a.queue < b.queue; });
-  std::string err = status_.write(s);
+  return s;
+}
+
+void MainProcess::writeStatus(const std::string& state) {
+  status_dirty_ = false;
+  std::string err = status_.write(status(state, false));
   if (!err.empty() && err != status_error_) slog("Cannot update the status file: " + err);
   status_error_ = err;
 }

@@ -28,11 +28,14 @@
 #include "io/timer.h"
 #include "queues/control/server_configuration_fields.h"
 #include "security/entropy_server.h"
+#include "supervisor/admin_channel.h"
 #include "supervisor/metric_broker.h"
+#include "supervisor/metric_collector.h"
 #include "supervisor/orphan_reaper.h"
 #include "supervisor/process_registry.h"
 #include "supervisor/sm_parent.h"
 #include "supervisor/status_file.h"
+#include "supervisor/supervisor_meters.h"
 #include "util/rate_limit.h"
 
 namespace supervisor {
@@ -42,17 +45,24 @@ namespace supervisor {
 // take it for an ordinary error.
 class EmergencyShutdown {};
 
-class MainProcess : private MetricBroker::Outbox, private security::EntropyReplies {
+class MainProcess : private MetricBroker::Outbox,
+                    private security::EntropyReplies,
+                    private AdminChannel::Service,
+                    private MetricCollector::Source {
  public:
   // The least time between two progress dumps of a shutdown in progress.
   static constexpr std::chrono::seconds kMinProgressDumpInterval{1};
+  // How long a metric collection for the admin channel waits for the workers' answers.
+  static constexpr int kMetricDeadlineMs = 5000;
 
   using Handler = refcount_ptr<BindBase<void>>;
 
   // `stall_limit`: how long a worker may keep an event incomplete, or leave its events untaken
-  // while it holds part of the supervisor's area (logged at a tenth of it).
+  // while it holds part of the supervisor's area (logged at a tenth of it). `admin_path`: where
+  // the admin channel's socket goes (none when empty).
   MainProcess(io::Signal& shutdown, control::Server_Configuration_Fields& cfg,
-              config::VariableStore& vars, std::string status_path, TimeValue stall_limit);
+              config::VariableStore& vars, std::string status_path, TimeValue stall_limit,
+              std::string admin_path = "");
   // Kills whatever worker is still registered; reports a failed start when the workers were
   // never all up.
   ~MainProcess();
@@ -135,6 +145,13 @@ class MainProcess : private MetricBroker::Outbox, private security::EntropyRepli
   void afterHandler();
   void statusChanged() { status_dirty_ = true; }
   void writeStatus(const std::string& state);
+  // The status as the file shows it; with `figures`, also what the supervisor counts per
+  // worker (for the admin channel).
+  ServerStatus status(const std::string& state, bool figures) const;
+  AreaUse areaUse(queues::queue_t queue) const;
+  // SET_LOG_LEVEL entries relayed to the workers they address; the tags of those reached.
+  std::vector<std::string> relayLogLevels(const std::map<std::string, int32_t>& levels);
+  void openAdminChannel();
   std::string serverState() const;
   bool isWorkerPid(pid_t pid) const;
 
@@ -149,6 +166,15 @@ class MainProcess : private MetricBroker::Outbox, private security::EntropyRepli
   void pureEntropy(const security::Requester& to, std::string bytes) override;
   void pseudoRandom(const security::Requester& to, std::string bytes) override;
   void refuse(const security::Requester& to, const std::string& message) override;
+
+  // AdminChannel::Service
+  void serveAdmin(AdminChannel::Ticket ticket, std::string_view line) override;
+  void adminLog(const std::string& line) override;
+
+  // MetricCollector::Source
+  std::vector<std::pair<queues::queue_t, std::string>> metricSuppliers() const override;
+  void askWorker(queues::queue_t queue, queues::event& ev, MetricCollector::Answer answer) override;
+  const meter::Group& ownTree() const override;
 
   io::Selector<Handler> selector_;
   io::Signal& shutdown_;
@@ -173,6 +199,11 @@ class MainProcess : private MetricBroker::Outbox, private security::EntropyRepli
   bool status_dirty_ = true;
   std::string status_error_;  // the last failure to write it, reported once
   TimeValue started_;
+  TimeValue shutdown_began_;
+  SupervisorMeters meters_;
+  MetricCollector collector_;
+  std::string admin_path_;
+  std::unique_ptr<AdminChannel> admin_;
 };
 
 }  // namespace supervisor

@@ -19,7 +19,40 @@ std::vector<std::string>* pathOf(queues::event& ev) {
   return const_cast<std::vector<std::string>*>(pathOf(static_cast<const queues::event&>(ev)));
 }
 
+queues::ev<queues::RETURN_METRIC_ERROR> errorEvent(const std::string& text) {
+  return queues::ev<queues::RETURN_METRIC_ERROR>(queues::QUEUE_MAIN, 0, text);
+}
+
 }  // namespace
+
+int32_t MetricBroker::nextId() {
+  // Ids are unique among those pending: wrapping round after 2^31 requests meets only ids
+  // answered long ago.
+  next_request_id_ =
+      next_request_id_ == std::numeric_limits<int32_t>::max() ? 1 : next_request_id_ + 1;
+  return next_request_id_;
+}
+
+void MetricBroker::ask(queues::queue_t supplier, queues::event& ev, Answer answer) {
+  if (questions_.size() >= kMaxPending)
+    return answer(errorEvent("Too many metric requests pending"));
+  const int32_t id = nextId();
+  ev.inresponse = static_cast<uint32_t>(id);
+  questions_[id] = Question{supplier, answer};
+  if (!out_.sendToQueue(supplier, ev)) {
+    questions_.erase(id);
+    answer(errorEvent("No process of queue " + queues::queueName(supplier) + " to ask"));
+  }
+}
+
+bool MetricBroker::answerQuestion(queues::queue_t from, const queues::event& ev) {
+  auto it = questions_.find(static_cast<int32_t>(ev.inresponse));
+  if (it == questions_.end() || it->second.supplier != from) return false;
+  Answer answer = std::move(it->second.answer);
+  questions_.erase(it);
+  answer(ev);
+  return true;
+}
 
 void MetricBroker::answerError(queues::queue_t to, uint32_t inresponse, const std::string& text) {
   queues::ev<queues::RETURN_METRIC_ERROR> err(queues::QUEUE_MAIN, inresponse, text);
@@ -41,9 +74,7 @@ void MetricBroker::request(queues::queue_t from, const queues::event& ev) {
     answerError(from, ev.inresponse, "Too many metric requests pending");
     return;
   }
-  next_request_id_ =
-      next_request_id_ == std::numeric_limits<int32_t>::max() ? 1 : next_request_id_ + 1;
-  const int32_t id = next_request_id_;
+  const int32_t id = nextId();
   metric_requests_[id] = MetricRequest{from, ev.inresponse, *supplier};
   std::unique_ptr<queues::event> copy = ev.clone();
   copy->inresponse = static_cast<uint32_t>(id);
@@ -53,6 +84,7 @@ void MetricBroker::request(queues::queue_t from, const queues::event& ev) {
 }
 
 void MetricBroker::reply(queues::queue_t from, const queues::event& ev) {
+  if (answerQuestion(from, ev)) return;
   auto it = metric_requests_.find(static_cast<int32_t>(ev.inresponse));
   if (it == metric_requests_.end() || it->second.supplier != from) {
     throw error::EFatal("Unexpected metric reply");
@@ -77,9 +109,7 @@ void MetricBroker::list(queues::queue_t from, const queues::event& ev) {
     answerError(from, ev.inresponse, "Too many metric requests pending");
     return;
   }
-  next_request_id_ =
-      next_request_id_ == std::numeric_limits<int32_t>::max() ? 1 : next_request_id_ + 1;
-  const int32_t id = next_request_id_;
+  const int32_t id = nextId();
   ListRequest& r = list_requests_[id];
   r.requester = from;
   r.inresponse = ev.inresponse;
@@ -94,6 +124,7 @@ void MetricBroker::list(queues::queue_t from, const queues::event& ev) {
 }
 
 void MetricBroker::listReply(queues::queue_t from, const queues::event& ev) {
+  if (answerQuestion(from, ev)) return;
   auto it = list_requests_.find(static_cast<int32_t>(ev.inresponse));
   const auto* group = queues::as<queues::RETURN_LIST_METRICS>(ev);
   if (it == list_requests_.end() || group == nullptr || it->second.asked.count(from) == 0 ||
@@ -120,6 +151,17 @@ void MetricBroker::finishIfComplete(std::map<int32_t, ListRequest>::iterator it)
 
 void MetricBroker::workerGone(queues::queue_t queue) {
   suppliers_.erase(queue);
+  std::vector<Answer> unanswered;
+  for (auto it = questions_.begin(); it != questions_.end();) {
+    if (it->second.supplier != queue) {
+      ++it;
+      continue;
+    }
+    unanswered.push_back(std::move(it->second.answer));
+    it = questions_.erase(it);
+  }
+  for (Answer& a : unanswered)
+    a(errorEvent("Process [" + out_.snameOf(queue) + "] ended before answering"));
   for (auto it = metric_requests_.begin(); it != metric_requests_.end();) {
     MetricRequest& r = it->second;
     if (r.requester == queue) r.requester.reset();

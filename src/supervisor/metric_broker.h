@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -51,6 +52,15 @@ class MetricBroker {
   void listReply(queues::queue_t from, const queues::event& ev);
   // SUPPORTS_METRICS from `from`.
   void supports(queues::queue_t from) { suppliers_.insert(from); }
+
+  // The supervisor's own questions (for the admin channel): `ev` (LIST_METRICS, or GET_METRIC
+  // with the path below the worker) goes to the worker of `supplier` under an id of the
+  // broker's, and its answer comes back to `answer`, once. A supplier that is not there, that
+  // ends before it answers, or too many questions waiting give `answer` a RETURN_METRIC_ERROR
+  // instead (at once in the first and last case).
+  using Answer = std::function<void(const queues::event&)>;
+  void ask(queues::queue_t supplier, queues::event& ev, Answer answer);
+  size_t pendingQuestions() const { return questions_.size(); }
   // The worker of `queue` has ended: it supplies nothing more, requests waiting for its answer
   // are answered with an error (lists go out without its group), and answers meant for it are
   // dropped when they come.
@@ -74,13 +84,22 @@ class MetricBroker {
     std::set<queues::queue_t> answered;
   };
 
+  struct Question {
+    queues::queue_t supplier;
+    Answer answer;
+  };
+
+  int32_t nextId();
   void answerError(queues::queue_t to, uint32_t inresponse, const std::string& text);
   void finishIfComplete(std::map<int32_t, ListRequest>::iterator it);
+  // The answer to one of our own questions: true when `ev` was one (and has been handed on).
+  bool answerQuestion(queues::queue_t from, const queues::event& ev);
 
   Outbox& out_;
   int32_t next_request_id_ = 0;
   std::map<int32_t, MetricRequest> metric_requests_;
   std::map<int32_t, ListRequest> list_requests_;
+  std::map<int32_t, Question> questions_;
   std::set<queues::queue_t> suppliers_;
 };
 

@@ -92,10 +92,15 @@ void MainProcess::sendToProcess(VexlanProcess& p, queues::event& ev, queues::que
   try {
     p.prim() << ev;
     p.prim().endWrite();
+    ++p.meters->events_sent;
   } catch (const io::EEndOfStream& e) {
     slog("Cannot send " + queues::eventName(ev.type) + " to " + p.tag() + ": " + e.what());
   }
-  if (p.output().queued() > 0) outputWaiting(p);
+  if (p.output().queued() > 0) {
+    // Some of it, at least, waits for room.
+    ++meters_.back_pressure;
+    outputWaiting(p);
+  }
 }
 
 void MainProcess::outputWaiting(VexlanProcess& p) {

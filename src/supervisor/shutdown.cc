@@ -40,6 +40,7 @@ void MainProcess::progressDump() {
 void MainProcess::initiateShutdown() {
   if (shutting_down_) return;
   shutting_down_ = true;
+  shutdown_began_ = TimeValue::now();
   slog("System shutdown initiated.");
   entry::notifyShuttingDown();
   statusChanged();

@@ -61,6 +61,7 @@ std::string statusJson(const ServerStatus& s) {
   j += "  \"pid\": " + std::to_string(s.pid) + ",\n";
   j += "  \"started\": " + seconds(s.started) + ",\n";
   j += "  \"updated\": " + seconds(s.updated) + ",\n";
+  if (!s.admin_socket.empty()) j += "  \"admin_socket\": " + quoted(s.admin_socket) + ",\n";
   j += "  \"workers\": [";
   for (size_t i = 0; i < s.workers.size(); ++i) {
     const WorkerStatus& w = s.workers[i];
@@ -74,7 +75,17 @@ std::string statusJson(const ServerStatus& s) {
       j += (first ? "" : ", ") + std::to_string(q);
       first = false;
     }
-    j += "]}";
+    j += "]";
+    if (const auto& f = w.figures) {
+      j += ", \"figures\": {\"restarts\": " + std::to_string(f->restarts) +
+           ", \"events_received\": " + std::to_string(f->events_received) +
+           ", \"events_sent\": " + std::to_string(f->events_sent) +
+           ", \"received_bytes\": " + std::to_string(f->received_bytes) +
+           ", \"sent_bytes\": " + std::to_string(f->sent_bytes) +
+           ", \"area_bytes\": " + std::to_string(f->area_bytes) +
+           ", \"area_used_bytes\": " + std::to_string(f->area_used_bytes) + "}";
+    }
+    j += "}";
   }
   j += s.workers.empty() ? "],\n" : "\n  ],\n";
   j += "  \"demand_load_idle\": [";
@@ -94,11 +105,17 @@ std::string statusFileName(std::optional<unsigned> event_number, bool service, p
   return "status-pid" + std::to_string(pid) + ".json";
 }
 
-std::string statusFilePath() {
+std::string statusFilePath(const std::string& runtime_dir) {
   if (const char* f = std::getenv("VX_STATUS_FILE"); f != nullptr && *f != '\0') return f;
-  return io::runtimeDirectory() + "/" +
+  return runtime_dir + "/" +
          statusFileName(entry::eventNumber(), entry::runMode() == entry::RunMode::Service,
                         ::getpid());
+}
+
+std::string adminSocketName(std::optional<unsigned> event_number, bool service, pid_t pid) {
+  if (event_number) return "admin-sht" + std::to_string(*event_number) + ".sock";
+  if (service) return "admin.sock";
+  return "admin-pid" + std::to_string(pid) + ".sock";
 }
 
 std::string StatusFile::write(const ServerStatus& status) {
@@ -108,7 +125,8 @@ std::string StatusFile::write(const ServerStatus& status) {
   std::string tmp = path_ + ".XXXXXX";
   int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
   if (fd < 0) return "Cannot create " + tmp + ": " + error::systemText(errno);
-  ::fchmod(fd, 0644);
+  // The group (operators) may read it; others may not.
+  ::fchmod(fd, 0640);
   size_t done = 0;
   int err = 0;
   while (done < text.size()) {

@@ -21,6 +21,18 @@
 
 namespace supervisor {
 
+// What the supervisor counts about a worker: only in the admin channel's status, never in the
+// file (they change with every event).
+struct WorkerFigures {
+  uint64_t restarts;  // starts after the first (a demand-loaded worker comes and goes)
+  uint64_t events_received;
+  uint64_t events_sent;
+  uint64_t received_bytes;
+  uint64_t sent_bytes;
+  uint64_t area_bytes;
+  uint64_t area_used_bytes;
+};
+
 struct WorkerStatus {
   std::string sname;
   queues::queue_t queue;
@@ -29,6 +41,7 @@ struct WorkerStatus {
   pid_t pid;
   TimeValue started;
   std::set<queues::queue_t> depend_on;
+  std::optional<WorkerFigures> figures;
 };
 
 struct IdleWorker {  // a demand-loaded worker that is not running
@@ -42,6 +55,7 @@ struct ServerStatus {
   pid_t pid;
   TimeValue started;
   TimeValue updated;
+  std::string admin_socket;           // the admin channel's socket; empty: none
   std::vector<WorkerStatus> workers;  // in queue order
   std::vector<IdleWorker> idle;       // in queue order
 };
@@ -53,9 +67,13 @@ std::string statusJson(const ServerStatus& status);
 std::string statusFileName(std::optional<unsigned> event_number, bool service, pid_t pid);
 inline constexpr const char* kServiceStatusName = "status.json";
 
-// Where this daemon writes its status file, as described above: the runtime directory is
-// created and checked (io::runtimeDirectory(), whose error::Exception passes on).
-std::string statusFilePath();
+// Where this daemon writes its status file, as described above, given its runtime directory
+// (io::runtimeDirectory(), created and checked).
+std::string statusFilePath(const std::string& runtime_dir);
+
+// The admin channel's socket of a daemon, beside its status file in its runtime directory and
+// named the same way: "admin.sock", "admin-sht<N>.sock", "admin-pid<PID>.sock".
+std::string adminSocketName(std::optional<unsigned> event_number, bool service, pid_t pid);
 
 class StatusFile {
  public:

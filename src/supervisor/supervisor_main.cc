@@ -12,9 +12,12 @@
 #include "config/sqlite_registry.h"
 #include "config/variable_store.h"
 #include "error/exception.h"
+#include "io/runtime_dir.h"
 #include "log/server_log.h"
+#include "meter/registry.h"
 #include "supervisor/entry/entry.h"
 #include "supervisor/main_process.h"
+#include "supervisor/run_as_user.h"
 #include "supervisor/slog.h"
 
 namespace {
@@ -28,12 +31,33 @@ struct Setup {
   supervisor::GridRole role = supervisor::GridRole::None;
   std::vector<supervisor::WorkerEntry> startup;
   std::string status_path;
+  std::string admin_path;
+  std::optional<supervisor::TargetUser> run_as;
 };
+
+// The files root made for a daemon that runs as another user go to that user, then root goes.
+void changeUser(const Setup& s, const std::string& runtime_dir, bool created_log_dir) {
+  const supervisor::TargetUser& u = *s.run_as;
+  if (created_log_dir) supervisor::handOver(s.cfg.system_log_dir_path, u);
+  supervisor::handOver(logging::server_log().path(), u);
+  for (const config::SqliteRegistry* r : {s.user.get(), s.machine.get()}) {
+    for (const char* suffix : {"", "-wal", "-shm"})
+      supervisor::handOver(r->file() + suffix, u);
+  }
+  if (const auto& pid_file = entry::commandLine().pid_file; pid_file && !pid_file->empty()) {
+    supervisor::handOver(*pid_file, u);
+  }
+  supervisor::becomeUser(u);
+  // The runtime directory is found again by the same rules from here on, by a process that
+  // is no longer root: name it outright.
+  ::setenv("RUNTIME_DIRECTORY", runtime_dir.c_str(), 1);
+}
 
 // Everything that may fail before a worker exists; any failure ends the run having started
 // nothing.
 void initialise(Setup& s) {
   config::load_server_config(entry::commandLine().config_file, s.cfg, &s.settings);
+  s.run_as = supervisor::userToRunAs(s.settings.run_as_user);
   if (s.cfg.host_name.empty()) {
     char name[256] = {};
     if (::gethostname(name, sizeof name - 1) != 0) {
@@ -51,12 +75,19 @@ void initialise(Setup& s) {
   s.vars->load();
   // The runtime directory is checked here, before anything runs: one that somebody else
   // prepared ends the start.
-  s.status_path = supervisor::statusFilePath();
+  const std::string runtime_dir =
+      s.run_as ? io::runtimeDirectoryFor(s.run_as->uid, s.run_as->gid) : io::runtimeDirectory();
+  s.status_path = supervisor::statusFilePath(runtime_dir);
+  s.admin_path = runtime_dir + "/" +
+                 supervisor::adminSocketName(
+                     entry::eventNumber(), entry::runMode() == entry::RunMode::Service, ::getpid());
   // A server started by hand from a fresh tree has no log directory yet. A failure here shows
   // up as the log's own "Cannot open log file" report.
   std::error_code ignored;
-  std::filesystem::create_directories(s.cfg.system_log_dir_path, ignored);
+  const bool created_log_dir =
+      std::filesystem::create_directories(s.cfg.system_log_dir_path, ignored);
   logging::open_server_log(s.cfg.system_log_dir_path);
+  if (s.run_as) changeUser(s, runtime_dir, created_log_dir);
 }
 
 }  // namespace
@@ -71,12 +102,18 @@ int supervisorMain(int /*argc*/, char** /*argv*/, io::Signal& shutdown) {
     return 1;
   }
   slog(std::string("Grid role: ") + supervisor::gridRoleName(s.role));
+  if (s.run_as) {
+    slog("Running as user " + s.run_as->name + " (uid " + std::to_string(s.run_as->uid) +
+         "), keeping CAP_NET_RAW and CAP_NET_BIND_SERVICE for the workers");
+  }
+  meter::Registry::start();
 
   bool orderly = false;
   std::string final_state = "failed";
   {
     supervisor::MainProcess mp(shutdown, s.cfg, *s.vars, s.status_path,
-                               TimeValue(static_cast<int32_t>(s.settings.worker_stall_limit), 0));
+                               TimeValue(static_cast<int32_t>(s.settings.worker_stall_limit), 0),
+                               s.admin_path);
     try {
       mp.start(s.startup);
       mp.run();

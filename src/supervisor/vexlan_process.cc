@@ -16,8 +16,8 @@ VexlanProcess::~VexlanProcess() {
 
 void VexlanProcess::connect(io::SiblingMessenger::SiblingRef sibling) {
   sibling_ = std::move(sibling);
-  in_ = std::make_unique<WorkerInput>(sibling_, tag());
-  out_ = std::make_unique<WorkerOutput>(sibling_);
+  in_ = std::make_unique<WorkerInput>(sibling_, tag(), meters ? &meters->received_bytes : nullptr);
+  out_ = std::make_unique<WorkerOutput>(sibling_, meters ? &meters->sent_bytes : nullptr);
   prim_ = std::make_unique<protocol::ioprim>(in_.get(), out_.get());
 }
 

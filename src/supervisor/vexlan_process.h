@@ -11,6 +11,7 @@
 #include "io/sibling/sibling_messenger.h"
 #include "queues/event.h"
 #include "supervisor/stop_order.h"
+#include "supervisor/supervisor_meters.h"
 #include "supervisor/worker_entry.h"
 #include "supervisor/worker_streams.h"
 #include "util/time_value.h"
@@ -30,7 +31,8 @@ class VexlanProcess {
   VexlanProcess(const VexlanProcess&) = delete;
   VexlanProcess& operator=(const VexlanProcess&) = delete;
 
-  // Takes over the worker's event streams when it has connected.
+  // Takes over the worker's event streams when it has connected. The bytes it sends and
+  // receives are counted in its meters.
   void connect(io::SiblingMessenger::SiblingRef sibling);
   bool connected() const { return prim_ != nullptr; }
   protocol::ioprim& prim() { return *prim_; }
@@ -68,6 +70,8 @@ class VexlanProcess {
   std::deque<std::unique_ptr<queues::event>> held;
   // A peer asked for it while it was leaving: start it again once it has gone.
   bool respawn = false;
+  // What the supervisor counts about it (kept by the supervisor across restarts).
+  WorkerMeters* meters = nullptr;
   // Its events are not read while too much waits to be written to it (its requests then wait
   // in its own area).
   bool reading_paused = false;

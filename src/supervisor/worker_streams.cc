@@ -8,8 +8,14 @@
 
 namespace supervisor {
 
-WorkerInput::WorkerInput(io::SiblingMessenger::SiblingRef sibling, std::string who)
-    : sibling_(std::move(sibling)), who_(std::move(who)) {}
+WorkerInput::WorkerInput(io::SiblingMessenger::SiblingRef sibling, std::string who,
+                         meter::IntegerCounter* bytes)
+    : sibling_(std::move(sibling)), who_(std::move(who)), bytes_(bytes) {}
+
+void WorkerInput::acknowledge(size_t n) {
+  sibling_->istream().readCommit(n);
+  if (bytes_ != nullptr) *bytes_ += n;
+}
 
 WorkerInput::State WorkerInput::state() {
   if (holding()) return State::Data;
@@ -41,7 +47,7 @@ void WorkerInput::beginEvent(size_t pending) {
 void WorkerInput::endEvent() {
   if (deferred_) {
     deferred_ = false;
-    sibling_->istream().readCommit(live_n_);
+    acknowledge(live_n_);
   }
   in_event_ = false;
   partial_ = false;
@@ -115,7 +121,7 @@ void WorkerInput::readCommit(size_t n) {
     deferred_ = true;
     return;
   }
-  sibling_->istream().readCommit(n);
+  acknowledge(n);
   live_p_ += n;
   live_n_ -= n;
 }
@@ -133,7 +139,7 @@ void WorkerInput::keepDeferred() {
   deferred_ = false;
   offer_ = Offer::None;
   // The worker gets its room back at once: it may need it for the rest of the event.
-  sibling_->istream().readCommit(live_n_);
+  acknowledge(live_n_);
 }
 
 void WorkerInput::takeIn() {
@@ -151,12 +157,17 @@ void WorkerInput::takeIn() {
                              std::to_string(kMaxHeldEvent) + " bytes in pieces");
     }
     held_.append(reinterpret_cast<const char*>(p), n);
-    in.readCommit(n);
+    acknowledge(n);
   }
 }
 
-WorkerOutput::WorkerOutput(io::SiblingMessenger::SiblingRef sibling)
-    : sibling_(std::move(sibling)) {}
+WorkerOutput::WorkerOutput(io::SiblingMessenger::SiblingRef sibling, meter::IntegerCounter* bytes)
+    : sibling_(std::move(sibling)), bytes_(bytes) {}
+
+void WorkerOutput::written(size_t n) {
+  sibling_->ostream().writeCommit(n);
+  if (bytes_ != nullptr) *bytes_ += n;
+}
 
 size_t WorkerOutput::writeBegin(uint8_t*& p) {
   io::OStream& out = sibling_->ostream();
@@ -174,7 +185,7 @@ size_t WorkerOutput::writeBegin(uint8_t*& p) {
 
 void WorkerOutput::writeCommit(size_t n) {
   if (offer_ == Offer::Direct) {
-    sibling_->ostream().writeCommit(n);
+    written(n);
   } else if (offer_ == Offer::Queued) {
     queue_.resize(tail_ + n);
   }
@@ -202,7 +213,7 @@ bool WorkerOutput::pump() {
     }
     size_t k = std::min(room, queued());
     std::memcpy(p, queue_.data() + head_, k);
-    out.writeCommit(k);
+    written(k);
     head_ += k;
   }
   drop();

@@ -22,6 +22,7 @@
 
 #include "io/sibling/sibling_messenger.h"
 #include "io/stream.h"
+#include "meter/metric.h"
 #include "util/time_value.h"
 
 namespace supervisor {
@@ -35,7 +36,10 @@ class WorkerInput : public io::IStream {
   // on what a worker can make the supervisor keep for it.
   static constexpr size_t kMaxHeldEvent = size_t{16} << 20;
 
-  WorkerInput(io::SiblingMessenger::SiblingRef sibling, std::string who);
+  // Every byte of the worker's messages is added to `bytes` (when given) once, as it is
+  // acknowledged, however often an incomplete event is read again.
+  WorkerInput(io::SiblingMessenger::SiblingRef sibling, std::string who,
+              meter::IntegerCounter* bytes = nullptr);
   std::string describe() const override { return sibling_->istream().describe(); }
   // Always: readBegin offers what there is, or raises Incomplete.
   bool isReady() const override { return true; }
@@ -70,9 +74,11 @@ class WorkerInput : public io::IStream {
   enum class Offer { None, Held, Live };
   void keepDeferred();
   size_t live(const uint8_t*& p);
+  void acknowledge(size_t n);
 
   io::SiblingMessenger::SiblingRef sibling_;
   std::string who_;
+  meter::IntegerCounter* bytes_;
   // Copied bytes: [0, start_) read before the current event, [start_, pos_) given to the
   // reader by the current attempt, [pos_, end) not given yet.
   std::string held_;
@@ -97,7 +103,10 @@ class WorkerInput : public io::IStream {
 
 class WorkerOutput : public io::OStream {
  public:
-  explicit WorkerOutput(io::SiblingMessenger::SiblingRef sibling);
+  // The bytes written into the area are added to `bytes` (when given); what waits counts once
+  // it is written.
+  explicit WorkerOutput(io::SiblingMessenger::SiblingRef sibling,
+                        meter::IntegerCounter* bytes = nullptr);
   std::string describe() const override { return sibling_->ostream().describe(); }
   // Always: writeBegin offers a block of the area, or room in the queue.
   bool isReady() const override { return true; }
@@ -117,8 +126,10 @@ class WorkerOutput : public io::OStream {
  private:
   static constexpr size_t kChunk = 4096;
   enum class Offer { None, Direct, Queued };
+  void written(size_t n);
 
   io::SiblingMessenger::SiblingRef sibling_;
+  meter::IntegerCounter* bytes_;
   std::string queue_;
   size_t head_ = 0;
   size_t tail_ = 0;  // where the chunk offered last starts

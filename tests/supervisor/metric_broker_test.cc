@@ -176,3 +176,59 @@ TEST(LogLevelRelay, KeysAddressOneWorkerOrAll) {
 
 }  // namespace
 }  // namespace supervisor
+
+namespace supervisor {
+namespace {
+
+// The supervisor's own questions (the admin channel's metrics) share the broker's ids with the
+// workers' requests, and their answers never reach a worker.
+TEST(MetricBroker, OwnQuestionsGetTheirAnswerOnceAndAnErrorWhenTheSupplierGoes) {
+  FakeOutbox out;
+  MetricBroker broker(out);
+  std::vector<std::string> answers;
+  auto record = [&](const queues::event& ev) {
+    if (const auto* e = queues::as<queues::RETURN_METRIC_ERROR>(ev)) {
+      answers.push_back("error: " + e->payload);
+    } else if (const auto* u = queues::as<queues::RETURN_METRIC_UINT64>(ev)) {
+      answers.push_back(std::to_string(u->payload));
+    } else {
+      answers.push_back(queues::eventName(ev.type));
+    }
+  };
+  // A worker's own request is in flight at the same time.
+  auto theirs = getMetric(77, {"dbms", "uptime"});
+  broker.request(Q(24), theirs);
+  const uint32_t their_id = out.sent.back().ev->inresponse;
+
+  queues::ev<queues::GET_METRIC> mine(Q(2), 0, {{"uptime"}});
+  broker.ask(Q(2), mine, record);
+  const uint32_t my_id = out.sent.back().ev->inresponse;
+  EXPECT_NE(my_id, their_id);
+  queues::ev<queues::LIST_METRICS> list(Q(20), 0);
+  broker.ask(Q(20), list, record);
+  EXPECT_EQ(broker.pendingQuestions(), 2u);
+
+  const size_t sent_before = out.sent.size();
+  broker.reply(Q(2), queues::ev<queues::RETURN_METRIC_UINT64>(queues::QUEUE_MAIN, my_id, 42));
+  EXPECT_THAT(answers, ElementsAre("42"));
+  EXPECT_EQ(out.sent.size(), sent_before);  // nothing went to a worker
+  // The same answer again is not ours any more, nor anybody's.
+  EXPECT_THROW(
+      broker.reply(Q(2), queues::ev<queues::RETURN_METRIC_UINT64>(queues::QUEUE_MAIN, my_id, 43)),
+      error::EFatal);
+  // The worker's request still maps back to it.
+  broker.reply(Q(2), queues::ev<queues::RETURN_METRIC_UINT64>(queues::QUEUE_MAIN, their_id, 5));
+  EXPECT_EQ(out.last<queues::RETURN_METRIC_UINT64>(Q(24)).inresponse, 77u);
+
+  broker.workerGone(Q(20));
+  EXPECT_THAT(answers, ElementsAre("42", "error: Process [tsdb] ended before answering"));
+  EXPECT_EQ(broker.pendingQuestions(), 0u);
+
+  // Nobody to ask: the answer comes at once.
+  queues::ev<queues::GET_METRIC> lost(Q(9), 0, {{"x"}});
+  broker.ask(Q(9), lost, record);
+  EXPECT_EQ(answers.back(), "error: No process of queue bnch to ask");
+}
+
+}  // namespace
+}  // namespace supervisor

@@ -63,7 +63,7 @@ TEST(StatusFile, IsReplacedWholeAndLeavesNothingBeside) {
   EXPECT_EQ(vxtest::readFile(f.path()), statusJson(later));
   struct stat st {};
   ASSERT_EQ(::stat(f.path().c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);  // operators (the group) read it, others do not
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 
   StatusFile nowhere(dir.file("missing/status.json"));

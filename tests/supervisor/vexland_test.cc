@@ -268,8 +268,8 @@ TEST(Vexland, AStalePidFileNeverStopsAnotherDaemon) {
   EXPECT_EQ(fifoDirs(a), 1u);
   EXPECT_EQ(fifoDirs(b), 1u);
   for (const std::string& pid_file : {again, pb}) {
-    Outcome stop = vxtest::run(kVexland, {"-w:shutdown", "-p", pid_file});
-    EXPECT_EQ(stop.status, 0) << stop.out << stop.err;
+    Outcome o = vxtest::run(kVexland, {"-w:shutdown", "-p", pid_file});
+    EXPECT_EQ(o.status, 0) << pid_file << ": " << o.err << o.out;
   }
   EXPECT_TRUE(a.allGone());
   EXPECT_TRUE(b.allGone());

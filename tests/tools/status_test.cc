@@ -68,6 +68,24 @@ TEST(StatusText, WorkersTheirUptimeDependenciesAndIdleWorkers) {
   EXPECT_THAT(out, HasSubstr("up 0s\n"));
 }
 
+// What the admin channel adds: restarts, events and bytes each way, the message area in use.
+TEST(StatusText, FiguresFromTheChannelGetTheirColumns) {
+  std::string text = kRunning;
+  const std::string deps = "\"depend_on\": []}";
+  text.replace(text.find(deps), deps.size(),
+               "\"depend_on\": [], \"figures\": {\"restarts\": 2, \"events_received\": 12, "
+               "\"events_sent\": 9, \"received_bytes\": 863, \"sent_bytes\": 1536, "
+               "\"area_bytes\": 1572864, \"area_used_bytes\": 4096}}");
+  std::string out;
+  EXPECT_EQ(show(text, 1000.25 + 61, true, out), vexlanctl::kOk);
+  EXPECT_THAT(out,
+              HasSubstr("  NAME QUEUE STATE   PID UPTIME RESTARTS EVENTS IN/OUT BYTES IN/OUT "
+                        "AREA USED    DEPENDS ON   PROGRAM\n"
+                        "  dbms 2     running 101 1m 00s 2        12/9          863/1.5K     "
+                        "4.0K of 1.5M -            vexlan-dbms.exe\n"
+                        "  schd 1     initing 102 1m 00s -        -             -            -"));
+}
+
 TEST(StatusText, AServerThatEndedIsNotRunning) {
   std::string out;
   EXPECT_EQ(show(kRunning, 2000, false, out), vexlanctl::kNotRunning);
@@ -108,14 +126,34 @@ TEST(Status, OfARunningServerAndAfterItsEnd) {
   ASSERT_TRUE(s.waitLog("All children up and running"));
   o = vxtest::run(VX_VEXLANCTL, {"status"}, s.env());
   EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.err, "");
   EXPECT_THAT(o.out, HasSubstr("vexland: running, pid " + std::to_string(s.program().pid())));
-  EXPECT_THAT(o.out, testing::ContainsRegex("\n  schd +1 +running +[0-9]+ +[0-9]+s +dbms,tsdb +"
-                                            "vexlan-scheduler.exe\n"));
+  // The figures the supervisor counts come through its admin channel: every worker has sent
+  // INIT_OK and more, and has been answered.
+  EXPECT_THAT(o.out, testing::ContainsRegex(
+                         "\n  schd +1 +running +[0-9]+ +[0-9]+s +0 +[1-9][0-9]*/[1-9][0-9]* +"
+                         "[1-9][0-9.K]*/[1-9][0-9.K]* +[0-9.KM]+ of [0-9.]+K +dbms,tsdb +"
+                         "vexlan-scheduler.exe\n"));
   EXPECT_THAT(o.out, testing::ContainsRegex("\n  keyg +11 +vexlan-keygen.exe\n"));
 
   // -s names the file directly.
   o = vxtest::run(VX_VEXLANCTL, {"status", "-s", s.statusPath()});
   EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_THAT(o.out, HasSubstr("EVENTS IN/OUT"));
+
+  // Without the channel, the file alone, and standard error says why.
+  std::string text = vxtest::readFile(s.statusPath());
+  const std::string socket = s.dir() + "/run/admin-pid" + std::to_string(s.program().pid());
+  ASSERT_NE(text.find(socket), std::string::npos) << text;
+  text.replace(text.find(socket), socket.size(), s.dir() + "/nowhere");
+  vxtest::writeFile(s.dir() + "/copy.json", text);
+  o = vxtest::run(VX_VEXLANCTL, {"status", "-s", s.dir() + "/copy.json"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_THAT(o.err, HasSubstr("showing the status file without figures: Cannot connect to the "
+                               "admin socket " +
+                               s.dir() + "/nowhere.sock: No such file"));
+  EXPECT_THAT(o.out, testing::ContainsRegex("\n  schd +1 +running +[0-9]+ +[0-9]+s +dbms,tsdb +"
+                                            "vexlan-scheduler.exe\n"));
 
   const pid_t pid = s.program().pid();
   ASSERT_EQ(s.stop().status, 0);

@@ -19,6 +19,8 @@ inline constexpr int kNotRunning = 3;
 int checkConfigCommand(const Args& args, std::ostream& out, std::ostream& err);
 int regCommand(const Args& args, std::ostream& out, std::ostream& err);
 int statusCommand(const Args& args, std::ostream& out, std::ostream& err);
+int metricsCommand(const Args& args, std::ostream& out, std::ostream& err);
+int logLevelCommand(const Args& args, std::ostream& out, std::ostream& err);
 int eventCommand(const Args& args, std::ostream& out, std::ostream& err);
 int berCommand(const Args& args, std::ostream& out, std::ostream& err);
 

@@ -18,28 +18,25 @@
 #include <map>
 #include <vector>
 
+#include "admin_client.h"
 #include "commands.h"
 #include "error/exception.h"
-#include "error/system_text.h"
-#include "io/runtime_dir.h"
 #include "json.h"
-#include "supervisor/entry/named_event.h"
-#include "supervisor/entry/pid_file.h"
-#include "supervisor/entry/unique_fd.h"
-#include "supervisor/status_file.h"
 
 namespace vexlanctl {
 
 namespace {
 
-constexpr const char* kServiceStatusFile = "/run/vexlan/status.json";
-// Far beyond what a server with every worker running writes.
-constexpr long kMaxStatusBytes = 1 << 20;
+// How long status waits for the server's own answer before it shows the file alone.
+constexpr std::chrono::milliseconds kChannelTimeout{3000};
 
 const char* const kHelp =
-    "usage: vexlanctl status [-p PID_FILE] [-s STATUS_FILE]\n"
+    "usage: vexlanctl status [-p PID_FILE] [-s STATUS_FILE] [--socket SOCKET]\n"
     "Shows the state of the running server and of each worker: queue, state, pid, uptime,\n"
+    "restarts, events and bytes it exchanged with the supervisor, its message area in use,\n"
     "the queues it depends on, its program; then the demand-loaded workers not running.\n"
+    "The figures come from the server's admin channel; when that cannot be reached, the\n"
+    "status file alone is shown (without them) and standard error says why.\n"
     "Each server writes its own status file in its runtime directory ($RUNTIME_DIRECTORY,\n"
     "else $XDG_RUNTIME_DIR/vexlan, else /run/vexlan-0 for root or /tmp/vexlan-UID):\n"
     "-p finds the one of the background server started with that pid file, after checking\n"
@@ -85,70 +82,25 @@ std::string number(double v) {
   return std::to_string(static_cast<long long>(v));
 }
 
-// The number N of the shutdown event "Vexlan.sht.N" that a background server's pid file
-// names, once the server is known to hold the file; "" after a message on `out` when it does
-// not (the server is not running).
-std::string eventNumber(const std::string& pid_file, std::ostream& out) {
-  entry::UniqueFd fd(::open(pid_file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.valid()) {
-    throw error::Exception("Cannot open the pid file " + pid_file + ": " +
-                           error::systemText(errno));
+// 1536 -> "1.5K": bytes as an operator reads them at a glance.
+std::string bytesText(double v) {
+  const char* units[] = {"", "K", "M", "G", "T"};
+  int u = 0;
+  while (v >= 1024 && u < 4) {
+    v /= 1024;
+    ++u;
   }
-  if (!entry::pidFileHeld(fd.get())) {
-    out << "vexland is not running (stale pid file " << pid_file << ")\n";
-    return "";
+  char buf[32];
+  if (u == 0) {
+    std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(v));
+  } else {
+    std::snprintf(buf, sizeof buf, "%.1f%s", v, units[u]);
   }
-  char buf[64];
-  ssize_t n = ::read(fd.get(), buf, sizeof buf);
-  std::string text(buf, n > 0 ? static_cast<size_t>(n) : 0);
-  const std::string prefix = entry::kShutdownEventPrefix;
-  bool ok = text.size() > prefix.size() && text.size() <= prefix.size() + 10 &&
-            text.compare(0, prefix.size(), prefix) == 0;
-  for (size_t i = prefix.size(); ok && i < text.size(); ++i)
-    ok = text[i] >= '0' && text[i] <= '9';
-  if (!ok) throw error::EParseError("Cannot read an event name from the pid file " + pid_file);
-  return text.substr(prefix.size());
+  return buf;
 }
 
-// The status files of the runtime directory `dir`, in name order.
-std::vector<std::string> statusFilesIn(const std::string& dir) {
-  std::vector<std::string> found;
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind("status", 0) == 0 && name.size() > 5 &&
-        name.compare(name.size() - 5, 5, ".json") == 0) {
-      found.push_back(entry.path().string());
-    }
-  }
-  std::sort(found.begin(), found.end());
-  return found;
-}
-
-// The whole status file. It is read without blocking and only when it is a regular file of a
-// sane size, so that whatever sits in its place gives a message, never a hang.
-std::string readStatusFile(const std::string& path) {
-  auto fail = [&](const std::string& why) {
-    throw error::Exception("Cannot read the status file " + path + ": " + why);
-  };
-  const std::string too_large = "larger than " + std::to_string(kMaxStatusBytes) + " bytes";
-  entry::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.valid()) fail(error::systemText(errno));
-  struct stat st = {};
-  if (::fstat(fd.get(), &st) != 0) fail(error::systemText(errno));
-  if (!S_ISREG(st.st_mode)) fail("not a regular file");
-  if (st.st_size > kMaxStatusBytes) fail(too_large);
-  std::string text;
-  char buf[8192];
-  for (;;) {
-    ssize_t n = ::read(fd.get(), buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) fail(error::systemText(errno));
-    if (n == 0) break;
-    text.append(buf, static_cast<size_t>(n));
-    if (text.size() > static_cast<size_t>(kMaxStatusBytes)) fail(too_large);
-  }
-  return text;
+double figure(const Json& figures, const char* name) {
+  return figures.at(name, Json::Type::Number).number;
 }
 
 }  // namespace
@@ -187,8 +139,15 @@ int printStatus(const std::string& text, double now, std::ostream& out,
       names[static_cast<long>(w.at("queue", Json::Type::Number).number)] =
           w.at("sname", Json::Type::String).string;
 
+  // Figures come with the admin channel's answer only.
+  const bool figures = std::any_of(workers.begin(), workers.end(),
+                                   [](const Json& w) { return w.object.count("figures") != 0; });
   out << "\nWorkers (" << workers.size() << "):\n";
   std::vector<Row> rows{{"NAME", "QUEUE", "STATE", "PID", "UPTIME", "DEPENDS ON", "PROGRAM"}};
+  if (figures) {
+    rows = {{"NAME", "QUEUE", "STATE", "PID", "UPTIME", "RESTARTS", "EVENTS IN/OUT", "BYTES IN/OUT",
+             "AREA USED", "DEPENDS ON", "PROGRAM"}};
+  }
   for (const Json& w : workers) {
     std::string deps;
     for (const Json& d : w.at("depend_on", Json::Type::Array).array) {
@@ -197,11 +156,28 @@ int printStatus(const std::string& text, double now, std::ostream& out,
       auto it = names.find(static_cast<long>(d.number));
       deps += (deps.empty() ? "" : ",") + (it != names.end() ? it->second : number(d.number));
     }
-    rows.push_back(
-        {w.at("sname", Json::Type::String).string, number(w.at("queue", Json::Type::Number).number),
-         w.at("state", Json::Type::String).string, number(w.at("pid", Json::Type::Number).number),
-         uptime(now - w.at("started", Json::Type::Number).number), deps.empty() ? "-" : deps,
-         w.at("exe", Json::Type::String).string});
+    Row row{
+        w.at("sname", Json::Type::String).string, number(w.at("queue", Json::Type::Number).number),
+        w.at("state", Json::Type::String).string, number(w.at("pid", Json::Type::Number).number),
+        uptime(now - w.at("started", Json::Type::Number).number)};
+    if (figures) {
+      auto f = w.object.find("figures");
+      if (f == w.object.end() || f->second.type != Json::Type::Object) {
+        row.insert(row.end(), {"-", "-", "-", "-"});
+      } else {
+        const Json& g = f->second;
+        row.push_back(number(figure(g, "restarts")));
+        row.push_back(number(figure(g, "events_received")) + "/" +
+                      number(figure(g, "events_sent")));
+        row.push_back(bytesText(figure(g, "received_bytes")) + "/" +
+                      bytesText(figure(g, "sent_bytes")));
+        row.push_back(bytesText(figure(g, "area_used_bytes")) + " of " +
+                      bytesText(figure(g, "area_bytes")));
+      }
+    }
+    row.push_back(deps.empty() ? "-" : deps);
+    row.push_back(w.at("exe", Json::Type::String).string);
+    rows.push_back(std::move(row));
   }
   table(out, rows);
   if (!idle.empty()) {
@@ -218,78 +194,64 @@ int printStatus(const std::string& text, double now, std::ostream& out,
 }
 
 int statusCommand(const Args& args, std::ostream& out, std::ostream& err) {
-  std::string pid_file;
-  std::string status_file;
+  ServerChoice choice;
   for (size_t i = 0; i < args.size(); ++i) {
     if (isHelp(args[i])) {
       out << kHelp;
       return kOk;
     }
-    if ((args[i] == "-p" || args[i] == "-s") && i + 1 < args.size()) {
-      (args[i] == "-p" ? pid_file : status_file) = args[i + 1];
-      ++i;
-    } else {
+    if (!choice.take(args, i)) {
       err << kHelp;
       return kUsage;
     }
   }
   try {
-    if (!pid_file.empty()) {
-      const std::string number = eventNumber(pid_file, out);
-      if (number.empty()) return kNotRunning;
-      const std::string name = entry::kShutdownEventPrefix + number;
-      if (!entry::openEvent(name).valid()) {
-        out << "vexland is not running: the event " << name << " named in " << pid_file
-            << " does not exist\n";
-        return kNotRunning;
-      }
-      if (status_file.empty()) {
-        status_file =
-            io::runtimeDirectoryPath() + "/" +
-            supervisor::statusFileName(static_cast<unsigned>(std::stoul(number)), false, 0);
-      }
+    std::string status_file = choice.status_file;
+    std::string text;
+    if (choice.socket.empty() || !choice.pid_file.empty() || !choice.status_file.empty()) {
+      std::optional<std::string> found = findStatusFile(choice, out);
+      if (!found) return kNotRunning;
+      status_file = *found;
+      text = readStatusFile(status_file);
     }
-    if (status_file.empty()) {
-      const char* fixed = std::getenv("VX_STATUS_FILE");
-      const std::string dir = io::runtimeDirectoryPath();
-      const std::string service = dir + "/" + supervisor::kServiceStatusName;
-      if (fixed != nullptr && *fixed != '\0') {
-        status_file = fixed;
-      } else if (::access(service.c_str(), F_OK) == 0) {
-        status_file = service;
-      } else if (std::getenv("RUNTIME_DIRECTORY") == nullptr &&
-                 ::access(kServiceStatusFile, F_OK) == 0) {
-        // An administrator's shell lacks the service's RUNTIME_DIRECTORY.
-        status_file = kServiceStatusFile;
-      } else {
-        std::vector<std::string> found = statusFilesIn(dir);
-        if (found.empty()) {
-          out << "vexland is not running: no status file in " << dir << "\n";
-          return kNotRunning;
+    // The server's own answer carries the figures; the file is the fallback.
+    std::string socket = choice.socket;
+    try {
+      // A server that has ended is shown as the file has it, without asking anybody.
+      if (socket.empty()) {
+        const Json doc = parseJson(text);
+        const std::string& state = doc.at("state", Json::Type::String).string;
+        if (state != "stopped" && state != "failed" &&
+            processExists(static_cast<long>(doc.at("pid", Json::Type::Number).number))) {
+          socket = adminSocketOf(text);
         }
-        if (found.size() > 1) {
-          err << "Several servers have status files in " << dir
-              << "; name one with -p PID_FILE or -s STATUS_FILE:\n";
-          for (const std::string& f : found)
-            err << "  " << f << "\n";
-          return kFailed;
-        }
-        status_file = found.front();
+      }
+    } catch (const std::exception&) {
+      // A malformed file is reported below, where it is printed.
+    }
+    bool live = false;
+    if (!socket.empty()) {
+      try {
+        supervisor::admin::Request r;
+        r.command = supervisor::admin::Command::Status;
+        text = askServer(socket, r, kChannelTimeout);
+        live = true;
+        status_file = socket;
+      } catch (const std::exception& e) {
+        if (text.empty()) throw;
+        err << "vexlanctl: showing the status file without figures: " << e.what() << "\n";
       }
     }
-    struct stat st;
-    if (::lstat(status_file.c_str(), &st) != 0 && errno == ENOENT) {
-      out << "vexland is not running: no status file " << status_file << "\n";
-      return kNotRunning;
-    }
-    std::string text = readStatusFile(status_file);
     struct timeval tv;
     ::gettimeofday(&tv, nullptr);
     try {
-      return printStatus(text, static_cast<double>(tv.tv_sec) + tv.tv_usec / 1e6, out,
-                         processExists);
+      return printStatus(
+          text, static_cast<double>(tv.tv_sec) + tv.tv_usec / 1e6, out,
+          live ? [](long) { return true; } : std::function<bool(long)>(processExists));
     } catch (const std::exception& e) {
-      throw error::Exception("Cannot read the status file " + status_file + ": " + e.what());
+      throw error::Exception(
+          (live ? "Cannot read the status from " : "Cannot read the status file ") + status_file +
+          ": " + e.what());
     }
   } catch (const std::exception& e) {
     err << e.what() << "\n";

@@ -3,6 +3,8 @@
 // and over a private copy of them; with the copy, the pool must hold the very same bytes.
 #include "io/sibling/block_allocator.h"
 
+#include "io/sibling/area_usage.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -233,6 +235,38 @@ TEST_P(AreaDeathTest, BrokenInvariantsOfTheOwnAreaAbort) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Headers, AreaDeathTest, testing::Values(AreaAllocator::Headers::Shared));
+
+}  // namespace
+}  // namespace io
+
+namespace io {
+namespace {
+
+// The operator's estimate of an area in use: exact for a sound area, and for one whose owner
+// wrote nonsense it stops where the nonsense starts, never reading past the area.
+TEST_P(AreaTest, UsageCountsUsedBlocksAndStopsAtHeadersThatLeadNowhere) {
+  init(256);
+  const uint8_t* base = reinterpret_cast<const uint8_t*>(pool_.data());
+  AreaUsage u = measureArea(base, A, 256);
+  EXPECT_TRUE(u.complete);
+  EXPECT_EQ(u.used_bytes, 0u);
+  const uint64_t a = write(10);  // 16 + 16 bytes
+  const uint64_t b = write(40);  // 16 + 40
+  write(8);                      // 16 + 8
+  alloc_->release(a);
+  u = measureArea(base, A, 256);
+  EXPECT_TRUE(u.complete);
+  EXPECT_EQ(u.used_blocks, 2u);
+  EXPECT_EQ(u.used_bytes, 56u + 24u);
+
+  auto* h = reinterpret_cast<BlockHeader*>(reinterpret_cast<uint8_t*>(pool_.data()) + b);
+  for (uint64_t bad : {uint64_t{1} << 63, ~uint64_t{0}, uint64_t{240}}) {
+    h->length = bad;  // beyond the area's end
+    u = measureArea(base, A, 256);
+    EXPECT_FALSE(u.complete) << bad;
+    EXPECT_EQ(u.used_bytes, 0u) << "the blocks before it were free";
+  }
+}
 
 }  // namespace
 }  // namespace io
