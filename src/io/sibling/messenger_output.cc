@@ -13,6 +13,9 @@ namespace {
 // Marks an outstanding message whose notice waits for the peer's FIFO.
 constexpr int32_t kDelayed = 0x1000;
 
+// The start of the own area backed when it arrives.
+constexpr uint64_t kPrefaultBytes = 64 * 1024;
+
 }  // namespace
 
 bool SiblingMessenger::trySend(SiblingImplementation& si, ControlMessage m) {
@@ -66,7 +69,11 @@ void SiblingMessenger::initArea(uint64_t offset, uint64_t size) {
   // Notices leave once a quarter of the area (at most 1 MiB) is announced, so that the reader
   // starts on large messages while we go on writing.
   notice_flush_bytes_ = std::min<uint64_t>(1024 * 1024, size / 4);
-  pool_->prefault(offset, size, true);
+  // Only the start of the area, where the first messages go, is backed now; the rest when the
+  // allocator first reaches it. Backing whole areas (and mapping every peer's) had each
+  // process fault in the entire pool at start and tear it down at exit, for pages most
+  // servers never use.
+  pool_->prefault(offset, std::min<uint64_t>(size, kPrefaultBytes), true);
   updateOStreams();
 }
 
