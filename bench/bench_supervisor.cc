@@ -20,12 +20,17 @@
 //   Idle/*         the supervisor's CPU time and resident memory with all workers up and
 //                  nothing to do, against an idle worker's (dbms) over the same period.
 //
+// The servers' runtime directories (status file, FIFOs) are made on /dev/shm when that is a
+// memory file system, as /run is for a service; logs and registries stay in /tmp.
+//
 // Iteration times are the measured times (manual time); the summary prints ours / peer.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/statfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -143,17 +148,22 @@ int client() {
 
 // ---- The server ----
 
+// The server's runtime directory for a run whose files are in `dir`.
+fs::path runtimeDir(const fs::path& dir);
+
 class Server {
  public:
   Server(const fs::path& dir, bool passive, std::map<std::string, std::string> env) {
-    fs::create_directories(dir / "run");
+    const fs::path run = runtimeDir(dir);
+    fs::create_directories(dir);
+    fs::create_directories(run);
     std::ofstream(dir / "vexlan.conf")
         << "logdir = \"" << (dir / "log").string() << "\"\nworking_directory = \"" << dir.string()
         << "\"\nlayout_conf = \"x\"\ndbms_tsdb = \"x\"\ndbms_odb = \"x\"\npassive = "
         << (passive ? "true" : "false") << "\n";
     env["VX_REGISTRY_USER"] = (dir / "user.db").string();
     env["VX_REGISTRY_MACHINE"] = (dir / "machine.db").string();
-    env["RUNTIME_DIRECTORY"] = (dir / "run").string();
+    env["RUNTIME_DIRECTORY"] = run.string();
     int err[2];
     if (::pipe(err) != 0) die("pipe");
     start_ = Clock::now();
@@ -355,6 +365,7 @@ struct Settings {
   int cycles = 100;
   double idle = 6;
   fs::path base;
+  fs::path run_base;  // runtime directories (status file, FIFOs): in memory where possible
 };
 Settings g;
 int g_workers = 0;  // start-up workers of the default table, counted in the first start
@@ -362,6 +373,12 @@ std::map<std::string, std::vector<double>> g_samples;
 
 void keep(const std::string& key, double v) {
   g_samples[key].push_back(v);
+}
+
+// A service's runtime directory is /run/vexlan, in memory: the status file is replaced there
+// after every change. A runtime directory on a disk would measure the file system's rename.
+fs::path runtimeDir(const fs::path& dir) {
+  return (g.run_base.empty() ? dir : g.run_base / dir.filename()) / "run";
 }
 
 fs::path runDir() {
@@ -544,6 +561,12 @@ int main(int argc, char** argv) {
   char tmpl[] = "/tmp/bench_supervisor.XXXXXX";
   if (::mkdtemp(tmpl) == nullptr) die("mkdtemp");
   g.base = tmpl;
+  struct statfs shm;
+  char run_tmpl[] = "/dev/shm/bench_supervisor.XXXXXX";
+  if (::statfs("/dev/shm", &shm) == 0 && shm.f_type == TMPFS_MAGIC &&
+      ::mkdtemp(run_tmpl) != nullptr) {
+    g.run_base = run_tmpl;
+  }
 
   // Registered in this order on purpose: the peers use what the measurement before them found
   // (the number of workers, the sizes on the wire).
@@ -568,6 +591,7 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   fs::remove_all(g.base);
+  if (!g.run_base.empty()) fs::remove_all(g.run_base);
 
   std::printf("\n");
   summary("start, all start-up workers up", "start", 1e3, "ms");
