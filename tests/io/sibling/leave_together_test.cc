@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "harness.h"
+#include "io/exceptions.h"
 
 namespace vxtest {
 namespace {
@@ -61,6 +62,37 @@ TEST(LeavingTogether, EachChildHearsOfEveryLeaverOnceAndInItsOwnOrder) {
     EXPECT_TRUE(mesh.child(id).shutdownAcknowledged()) << id;
   EXPECT_TRUE(mesh.p().flush());
   EXPECT_TRUE(drain(fifo5).empty());
+}
+
+// A leaver's stream, and a dead sibling's, end after what they sent; the end is seen without
+// reading it, exactly when a read would meet it.
+TEST(LeavingTogether, TheEndOfAStreamIsSeenWithoutReadingIt) {
+  Mesh mesh;
+  auto& c1 = mesh.add(1);
+  auto& c2 = mesh.add(2);
+  auto& c3 = mesh.add(3);
+  for (int from : {1, 3})
+    writeMessage(mesh.child(from).sibling(2)->ostream(), "last words of " + std::to_string(from));
+  c1.initShutdown();
+  mesh.settle();
+  mesh.p().siblingDied(3);
+  mesh.settle();
+  for (int from : {1, 3}) {
+    auto in = c2.sibling(from);
+    EXPECT_FALSE(in->atEnd()) << from;
+    EXPECT_EQ(readMessage(in->istream()), "last words of " + std::to_string(from));
+  }
+  // Nothing left to read, but the leaver's end comes only with the handshake.
+  EXPECT_FALSE(c2.sibling(1)->atEnd());
+  mesh.settle();
+  const uint8_t* p;
+  for (int from : {1, 3}) {
+    auto in = c2.sibling(from);
+    EXPECT_TRUE(in->atEnd()) << from;
+    EXPECT_THROW(in->istream().readBegin(p), io::EEndOfStream) << from;
+  }
+  EXPECT_FALSE(c2.sibling(0)->atEnd());
+  (void)c3;
 }
 
 }  // namespace
