@@ -12,13 +12,6 @@ namespace {
 using io::ControlMessage;
 using io::MessageType;
 
-std::vector<std::string> texts(const std::vector<ControlMessage>& v) {
-  std::vector<std::string> out;
-  for (auto& m : v)
-    out.push_back(m.toString());
-  return out;
-}
-
 TEST(LeavingTogether, EachChildHearsOfEveryLeaverOnceAndInItsOwnOrder) {
   Mesh mesh;
   for (int32_t id = 1; id <= 4; ++id)
@@ -43,7 +36,9 @@ TEST(LeavingTogether, EachChildHearsOfEveryLeaverOnceAndInItsOwnOrder) {
   mesh.p().pollInput();
   EXPECT_TRUE(mesh.p().flush());
 
-  std::vector<std::string> got = texts(drain(fifo5));
+  std::vector<std::string> got;
+  for (const ControlMessage& m : drain(fifo5))
+    got.push_back(m.toString());
   ASSERT_EQ(got.size(), 4u);
   EXPECT_EQ(got[0], "InitShutdown(1) [from:0]");
   EXPECT_EQ(got[1].rfind("MessageAt(", 0), 0u) << got[1];
