@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "security/random_generator.h"
 #include "security_test_support.h"
 
@@ -177,24 +175,6 @@ TEST(RandomGenerator, CounterModeStreamFromTheSeed) {
     EXPECT_EQ(gen.produced(), 64u);
   }
   EXPECT_DEATH(RandomGenerator(countingBytes(31)), "Assertion failed: Entropy of wrong size");
-}
-
-// Both engines give the same stream for requests of any size, batches of counters included,
-// across a carry out of the counter's low 64 bits.
-TEST(RandomGenerator, EnginesGiveTheSameStream) {
-  if (!security::Rijndael::hardwareAvailable()) GTEST_SKIP() << "no AES instructions";
-  std::string seed = countingBytes(16) + std::string(8, '\xff') + std::string(8, '\x07');
-  seed[16] = '\xd0';
-  RandomGenerator portable(seed, security::Rijndael::Engine::Portable);
-  RandomGenerator hardware(seed, security::Rijndael::Engine::Hardware);
-  std::mt19937 rng(7);
-  for (int i = 0; i < 60; ++i) {
-    size_t n = rng() % 300;
-    vxtest::Bytes a(n), b(n);
-    portable.generate(n, a.data());
-    hardware.generate(n, b.data());
-    ASSERT_EQ(a, b) << "request " << i << " of " << n << " bytes";
-  }
 }
 
 }  // namespace
