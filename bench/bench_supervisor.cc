@@ -54,8 +54,8 @@
 #include <vector>
 
 #include "queues/events_control.h"
-#include "queues/memory_stream.h"
 #include "sdk/worker.h"
+#include "wire/memory_stream.h"
 
 namespace {
 

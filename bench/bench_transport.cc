@@ -60,7 +60,7 @@
 #include "io/signal.h"
 #include "io/timer.h"
 #include "queues/catalogue.h"
-#include "queues/memory_stream.h"
+#include "wire/memory_stream.h"
 
 namespace {
 

@@ -54,7 +54,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/man/vexland.8
 # --- The worker SDK ------------------------------------------------------------------------
 # One archive holds the SDK and every layer below it, so that a third party links one
 # library; its headers keep the "layer/file.h" and "sdk/file.h" paths the sources use.
-set(VX_SDK_LIBS vx_worker vx_queues vx_tsdb vx_tql vx_ioprim vx_sibling vx_io vx_meter vx_util
+set(VX_SDK_LIBS vx_worker vx_queues vx_tsdb vx_tql vx_wire vx_sibling vx_io vx_meter vx_util
                 vx_error)
 set(VX_SDK_ARCHIVE ${PROJECT_BINARY_DIR}/lib/libvexlan-worker.a)
 set(VX_SDK_MRI "create ${VX_SDK_ARCHIVE}\n")
@@ -71,7 +71,7 @@ add_custom_command(OUTPUT ${VX_SDK_ARCHIVE}
 add_custom_target(vexlan-worker-sdk ALL DEPENDS ${VX_SDK_ARCHIVE})
 
 install(FILES ${VX_SDK_ARCHIVE} DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT sdk)
-foreach(layer error util io meter queues tql tsdb)
+foreach(layer error util io meter wire queues tql tsdb)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/src/${layer}
           DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vexlan COMPONENT sdk
           FILES_MATCHING PATTERN "*.h" PATTERN "*.def")

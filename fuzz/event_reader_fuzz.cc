@@ -8,7 +8,7 @@
 #include <string>
 
 #include "queues/catalogue.h"
-#include "queues/memory_stream.h"
+#include "wire/memory_stream.h"
 
 namespace {
 

@@ -14,11 +14,11 @@ bool event::equals(const event& other) const {
 }
 
 void exevent::writePayload(protocol::ioprim& io) const {
-  Codec<std::string>::write(io, message);
+  wire::Codec<std::string>::write(io, message);
 }
 
 void exevent::printPayload(std::ostream& os, int) const {
-  os << "Exception: " << quoteString(message) << '\n';
+  os << "Exception: " << wire::quoteString(message) << '\n';
 }
 
 bool exevent::payloadEquals(const event& other) const {
@@ -30,15 +30,15 @@ namespace detail {
 
 Header readHeaderRest(protocol::ioprim& io) {
   Header h;
-  h.dest = getRaw<queue_t>(io);
-  h.inresponse = getRaw<uint32_t>(io);
-  h.exception_word = getRaw<uint32_t>(io);
+  h.dest = wire::detail::getRaw<queue_t>(io);
+  h.inresponse = wire::detail::getRaw<uint32_t>(io);
+  h.exception_word = wire::detail::getRaw<uint32_t>(io);
   return h;
 }
 
 std::unique_ptr<event> readExceptionReply(protocol::ioprim& io, const Header& h) {
   auto ev = std::make_unique<exevent>(h.dest, h.inresponse, std::string());
-  Codec<std::string>::read(io, ev->message);
+  wire::Codec<std::string>::read(io, ev->message);
   return ev;
 }
 
@@ -95,16 +95,16 @@ std::unique_ptr<event> makeEvent(event_t n, queue_t dest, uint32_t inresponse) {
 
 protocol::ioprim& operator<<(protocol::ioprim& io, const event& ev) {
   VX_ASSERT(ev.type != 0 && ev.type <= kLastEvent, "fdio << event: unknown type index: ", ev.type);
-  detail::putRaw<uint32_t>(io, ev.type);
-  detail::putRaw<uint32_t>(io, static_cast<uint32_t>(ev.dest));
-  detail::putRaw<uint32_t>(io, ev.inresponse);
-  detail::putRaw<uint32_t>(io, ev.exception ? 1 : 0);
+  wire::detail::putRaw<uint32_t>(io, ev.type);
+  wire::detail::putRaw<uint32_t>(io, static_cast<uint32_t>(ev.dest));
+  wire::detail::putRaw<uint32_t>(io, ev.inresponse);
+  wire::detail::putRaw<uint32_t>(io, ev.exception ? 1 : 0);
   ev.writePayload(io);
   return io;
 }
 
 std::unique_ptr<event> readEvent(protocol::ioprim& io) {
-  auto type = detail::getRaw<event_t>(io);
+  auto type = wire::detail::getRaw<event_t>(io);
   if (type == 0 || type > kLastEvent) {
     const auto& last = io.lastRead();
     throw EBadEvent("fdio >> event: unknown type index: " + std::to_string(type) + " old was " +
@@ -122,7 +122,7 @@ std::unique_ptr<event> readEvent(protocol::ioprim& io) {
 }
 
 void printEvent(std::ostream& os, const event& ev, int level) {
-  std::string in = indent(level);
+  std::string in = wire::indent(level);
   os << eventName(ev.type) << " {\n";
   os << in << "  dest: " << queueName(ev.dest) << '\n';
   os << in << "  inresponse: " << static_cast<int32_t>(ev.inresponse) << '\n';
@@ -150,21 +150,25 @@ std::string eventName(event_t n) {
   return "(event_t)" + std::to_string(n);
 }
 
-void Codec<event_ptr>::write(protocol::ioprim& io, const event_ptr& v) {
+}  // namespace queues
+
+namespace wire {
+
+void Codec<queues::event_ptr>::write(protocol::ioprim& io, const queues::event_ptr& v) {
   VX_ASSERT(v, "A nested event field holds no event");
   io << *v;
 }
 
-void Codec<event_ptr>::read(protocol::ioprim& io, event_ptr& v) {
-  v = readEvent(io);
+void Codec<queues::event_ptr>::read(protocol::ioprim& io, queues::event_ptr& v) {
+  v = queues::readEvent(io);
 }
 
-void Codec<event_ptr>::print(std::ostream& os, const event_ptr& v, int level) {
+void Codec<queues::event_ptr>::print(std::ostream& os, const queues::event_ptr& v, int level) {
   if (v) {
-    printEvent(os, *v, level);
+    queues::printEvent(os, *v, level);
   } else {
     os << "(none)\n";
   }
 }
 
-}  // namespace queues
+}  // namespace wire

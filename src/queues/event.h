@@ -15,11 +15,11 @@
 #include <ostream>
 #include <string>
 
-#include "queues/clone_ptr.h"
-#include "queues/codec.h"
 #include "queues/event_numbers.h"
-#include "queues/ioprim.h"
 #include "queues/queue.h"
+#include "wire/clone_ptr.h"
+#include "wire/codec.h"
+#include "wire/ioprim.h"
 
 namespace queues {
 
@@ -70,16 +70,16 @@ class devent final : public event {
 
   std::unique_ptr<event> clone() const override { return std::make_unique<devent>(*this); }
   void writePayload(protocol::ioprim& io) const override {
-    if (!exception) Codec<T>::write(io, payload);
+    if (!exception) wire::Codec<T>::write(io, payload);
   }
   void printPayload(std::ostream& os, int level) const override {
-    printPayloadText(os, payload, level);
+    wire::printPayloadText(os, payload, level);
   }
 
  protected:
   bool payloadEquals(const event& other) const override {
     const auto* o = dynamic_cast<const devent*>(&other);
-    return o != nullptr && valueEqual(payload, o->payload);
+    return o != nullptr && wire::valueEqual(payload, o->payload);
   }
 };
 
@@ -136,15 +136,21 @@ using make_fn = std::unique_ptr<event> (*)(queue_t dest, uint32_t inresponse);
 std::unique_ptr<event> makeEvent(event_t n, queue_t dest, uint32_t inresponse);
 
 // Nested events (the scheduler's) travel whole, header included.
-using event_ptr = clone_ptr<event>;
+using event_ptr = wire::clone_ptr<event>;
 
+}  // namespace queues
+
+namespace wire {
 template <>
-struct Codec<event_ptr> {
+struct Codec<queues::event_ptr> {
   static constexpr size_t kMinSize = 16;
-  static void write(protocol::ioprim& io, const event_ptr& v);
-  static void read(protocol::ioprim& io, event_ptr& v);
-  static void print(std::ostream& os, const event_ptr& v, int level);
+  static void write(protocol::ioprim& io, const queues::event_ptr& v);
+  static void read(protocol::ioprim& io, queues::event_ptr& v);
+  static void print(std::ostream& os, const queues::event_ptr& v, int level);
 };
+}  // namespace wire
+
+namespace queues {
 
 // The catalogue's payload type of event N; specialised by the family headers
 // (events_control.h, ...; catalogue.h has them all).

@@ -2,7 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <string>
+
+#include "wire/codec.h"
 
 namespace queues {
 
@@ -51,3 +54,19 @@ inline std::string queueName(int32_t q) {
 }
 
 }  // namespace queues
+
+// On the wire a queue identifier is its 4 bytes; its text form is the queue's name. Declared
+// beside the type so that every use of the type sees it.
+namespace wire {
+template <>
+struct Codec<queues::queue_t> {
+  static constexpr size_t kMinSize = 4;
+  static void write(protocol::ioprim& io, const queues::queue_t& v) { detail::putRaw(io, v); }
+  static void read(protocol::ioprim& io, queues::queue_t& v) {
+    v = detail::getRaw<queues::queue_t>(io);
+  }
+  static void print(std::ostream& os, const queues::queue_t& v, int) {
+    os << queues::queueName(v) << '\n';
+  }
+};
+}  // namespace wire

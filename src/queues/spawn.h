@@ -21,7 +21,7 @@ std::unique_ptr<event> spawnEvent(protocol::ioprim& io) {
   Header h = readHeaderRest(io);
   if (h.exception_word != 0) return readExceptionReply(io, h);
   auto ev = std::make_unique<devent<N, T>>(h.dest, h.inresponse);
-  Codec<T>::read(io, ev->payload);
+  wire::Codec<T>::read(io, ev->payload);
   return ev;
 }
 

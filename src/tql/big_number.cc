@@ -55,7 +55,7 @@ std::strong_ordering operator<=>(const BigNumber& a, const BigNumber& b) {
                                                 b.mag_.rend());
 }
 
-namespace queues {
+namespace wire {
 
 void Codec<BigNumber>::write(protocol::ioprim& io, const BigNumber& v) {
   const auto& m = v.littleEndian();
@@ -72,4 +72,4 @@ void Codec<BigNumber>::read(protocol::ioprim& io, BigNumber& v) {
   v = BigNumber::fromLittleEndian(reinterpret_cast<const uint8_t*>(s.data()), s.size());
 }
 
-}  // namespace queues
+}  // namespace wire

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "queues/codec.h"
+#include "wire/codec.h"
 
 class BigNumber {
  public:
@@ -33,7 +33,7 @@ class BigNumber {
   std::vector<uint8_t> mag_;
 };
 
-namespace queues {
+namespace wire {
 
 // A string whose bytes are the magnitude, least significant first, padded with zero bytes to
 // at least 4 bytes.
@@ -45,4 +45,4 @@ struct Codec<BigNumber> {
   static void print(std::ostream& os, const BigNumber& v, int) { os << v.toHex() << '\n'; }
 };
 
-}  // namespace queues
+}  // namespace wire

@@ -54,7 +54,7 @@ std::strong_ordering operator<=>(const id_t& a, const id_t& b) {
 
 }  // namespace tql
 
-namespace queues {
+namespace wire {
 
 void Codec<tql::id_t>::write(protocol::ioprim& io, const tql::id_t& v) {
   detail::putRaw<uint32_t>(io, static_cast<uint32_t>(v.size()));
@@ -68,4 +68,4 @@ void Codec<tql::id_t>::read(protocol::ioprim& io, tql::id_t& v) {
     v[i] = detail::getRaw<uint32_t>(io);
 }
 
-}  // namespace queues
+}  // namespace wire

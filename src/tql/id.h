@@ -7,7 +7,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "queues/codec.h"
+#include "wire/codec.h"
 
 namespace tql {
 
@@ -47,7 +47,7 @@ class id_t {
 
 }  // namespace tql
 
-namespace queues {
+namespace wire {
 
 // u32 component count, then the components. The count is applied before the components are
 // read, so a count above 3 fails at once.
@@ -59,4 +59,4 @@ struct Codec<tql::id_t> {
   static void print(std::ostream& os, const tql::id_t& v, int) { os << v.toString() << '\n'; }
 };
 
-}  // namespace queues
+}  // namespace wire

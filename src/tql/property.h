@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "queues/clone_ptr.h"
-#include "queues/codec.h"
+#include "wire/clone_ptr.h"
+#include "wire/codec.h"
 
 namespace tql {
 
@@ -47,14 +47,14 @@ class property_t {
   virtual void readValue(protocol::ioprim& io) = 0;
 };
 
-using property_ptr = queues::clone_ptr<property_t>;
+using property_ptr = wire::clone_ptr<property_t>;
 
 // A new default value of the class with that type code; null for codes outside 7 to 25.
 std::unique_ptr<property_t> makeProperty(uint32_t type_code);
 
 }  // namespace tql
 
-namespace queues {
+namespace wire {
 
 // The type code (0 for an absent value, then nothing follows), then name, is_null, modifiers
 // and the value. A code that names no class is an error: its value's length is unknown, so
@@ -67,4 +67,4 @@ struct Codec<tql::property_ptr> {
   static void print(std::ostream& os, const tql::property_ptr& v, int level);
 };
 
-}  // namespace queues
+}  // namespace wire

@@ -187,7 +187,7 @@ std::unique_ptr<property_t> makeProperty(uint32_t type_code) {
 
 }  // namespace tql
 
-namespace queues {
+namespace wire {
 
 void Codec<tql::property_ptr>::write(protocol::ioprim& io, const tql::property_ptr& v) {
   if (!v) {
@@ -226,4 +226,4 @@ void Codec<tql::property_ptr>::print(std::ostream& os, const tql::property_ptr& 
   os << '\n';
 }
 
-}  // namespace queues
+}  // namespace wire

@@ -51,8 +51,8 @@ struct enum_value_t {
   X(19, int, int32_t, "int", "int")                                         \
   X(20, uint, uint32_t, "uint", "uint")                                     \
   X(21, boolean, bool, "bool", "boolean")                                   \
-  X(22, blob, queues::Bytes, "BLOB", "blob")                                \
-  X(23, lob, queues::Bytes, "LOB", "lob")                                   \
+  X(22, blob, wire::Bytes, "BLOB", "blob")                                  \
+  X(23, lob, wire::Bytes, "LOB", "lob")                                     \
   X(24, oid, std::vector<uint32_t>, "uint32 list", "GIDList")               \
   X(25, enum, enum_value_t, "enum", "int")
 
@@ -99,9 +99,9 @@ class property_value_t final : public property_t {
     return name == o.name && is_null == o.is_null && modifiers == o.modifiers && value == o.value;
   }
   void writeValue(protocol::ioprim& io) const override {
-    queues::Codec<value_type>::write(io, value);
+    wire::Codec<value_type>::write(io, value);
   }
-  void readValue(protocol::ioprim& io) override { queues::Codec<value_type>::read(io, value); }
+  void readValue(protocol::ioprim& io) override { wire::Codec<value_type>::read(io, value); }
 };
 
 #define VX_PROPERTY_ALIAS(code, id, T, tname, word) \

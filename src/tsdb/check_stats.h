@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "queues/codec.h"
 #include "tql/id.h"
+#include "wire/codec.h"
 
 namespace tsdb {
 

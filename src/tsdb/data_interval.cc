@@ -39,7 +39,7 @@ std::unique_ptr<data_interval_t> makeInterval(uint32_t kind) {
 
 }  // namespace tsdb
 
-namespace queues {
+namespace wire {
 
 void Codec<tsdb::interval_ptr>::write(protocol::ioprim& io, const tsdb::interval_ptr& v) {
   detail::putRaw<uint32_t>(io, v ? v->kind() : 0);
@@ -58,4 +58,4 @@ void Codec<tsdb::interval_ptr>::read(protocol::ioprim& io, tsdb::interval_ptr& v
   v = std::move(p);
 }
 
-}  // namespace queues
+}  // namespace wire

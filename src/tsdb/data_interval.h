@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "queues/clone_ptr.h"
-#include "queues/codec.h"
+#include "wire/clone_ptr.h"
+#include "wire/codec.h"
 
 namespace tsdb {
 
@@ -33,8 +33,8 @@ class interval_impl : public data_interval_t {
   bool equals(const data_interval_t& other) const override {
     return other.kind() == Kind && self() == static_cast<const D&>(other);
   }
-  void write(protocol::ioprim& io) const override { queues::Codec<D>::write(io, self()); }
-  void read(protocol::ioprim& io) override { queues::Codec<D>::read(io, static_cast<D&>(*this)); }
+  void write(protocol::ioprim& io) const override { wire::Codec<D>::write(io, self()); }
+  void read(protocol::ioprim& io) override { wire::Codec<D>::read(io, static_cast<D&>(*this)); }
 
  private:
   const D& self() const { return static_cast<const D&>(*this); }
@@ -70,14 +70,14 @@ struct data_interval_enum_t final : interval_impl<data_interval_enum_t, 3> {
   std::string toString() const override;
 };
 
-using interval_ptr = queues::clone_ptr<data_interval_t>;
+using interval_ptr = wire::clone_ptr<data_interval_t>;
 
 // A new default interval of that kind; null for kinds other than 1 to 3.
 std::unique_ptr<data_interval_t> makeInterval(uint32_t kind);
 
 }  // namespace tsdb
 
-namespace queues {
+namespace wire {
 
 // The kind code (0 for an absent interval, then nothing follows), then the fields. An unknown
 // kind is an error: the length of what follows is unknown.
@@ -91,4 +91,4 @@ struct Codec<tsdb::interval_ptr> {
   }
 };
 
-}  // namespace queues
+}  // namespace wire

@@ -12,6 +12,9 @@ namespace {
 using namespace queues;
 using vxtest::fromHex;
 using vxtest::toHex;
+using wire::Bytes;
+using wire::Codec;
+using wire::valueEqual;
 
 const size_t kReadAreas[] = {1, 2, 3, 5, 7, 13, 32, 1024};
 // Writing needs room for an 8-byte primitive in every area.

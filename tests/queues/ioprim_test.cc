@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "io/exceptions.h"
-#include "queues/codec.h"
 #include "stream_pair.h"
+#include "wire/codec.h"
 
 namespace {
 
@@ -66,7 +66,7 @@ TEST(IoprimWrite, APrimitiveNeverStraddlesAreas) {
 TEST(IoprimWrite, StringsSplitAcrossAreasButTheNextIntegerStartsAFreshArea) {
   vxtest::WaitingOStream out(37);
   ioprim prim(nullptr, &out);
-  queues::Codec<std::string>::write(prim, std::string(100, 'x'));  // 108 bytes: 3 left over
+  wire::Codec<std::string>::write(prim, std::string(100, 'x'));  // 108 bytes: 3 left over
   uint32_t n = 5;
   prim.writePrimitive(4, &n);
   prim.endWrite();
@@ -110,7 +110,7 @@ TEST(IoprimRead, AKnownInputSizeRejectsLongerLengthsBeforeAllocating) {
   prim.limitInput(10);
   std::string s;
   try {
-    queues::Codec<std::string>::read(prim, s);
+    wire::Codec<std::string>::read(prim, s);
     FAIL() << "no error";
   } catch (const protocol::EBadInput& e) {
     EXPECT_STREQ(e.what(), "String of 5 bytes exceeds the 2 bytes left");
@@ -122,7 +122,7 @@ TEST(IoprimRead, ContainerCountsAreCheckedAgainstTheBytesLeft) {
   ioprim prim(&in);
   prim.limitInput(12);
   std::vector<uint32_t> v;
-  EXPECT_THROW(queues::Codec<std::vector<uint32_t>>::read(prim, v), protocol::EBadInput);
+  EXPECT_THROW(wire::Codec<std::vector<uint32_t>>::read(prim, v), protocol::EBadInput);
 }
 
 TEST(IoprimRead, AFreshIoprimHasReadNothing) {

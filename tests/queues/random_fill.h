@@ -129,11 +129,11 @@ struct Filler<BigNumber> {
   }
 };
 
-template <queues::Structure T>
+template <wire::Structure T>
 struct Filler<T> {
   static void fill(T& v, Rng& r, int d) {
-    queues::forEachField<T>([&](const auto& fd) { vxtest::fill(fd.get(v), r, d + 1); });
-    if constexpr (queues::SelfChecking<T>) {
+    wire::forEachField<T>([&](const auto& fd) { vxtest::fill(fd.get(v), r, d + 1); });
+    if constexpr (wire::SelfChecking<T>) {
       v.start = 1 + static_cast<int64_t>(r.below(1000));
       v.end = v.start + static_cast<int64_t>(r.below(1000));
       v.status = static_cast<uint32_t>(r.below(tsdb::kStatusCount));

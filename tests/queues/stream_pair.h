@@ -6,7 +6,7 @@
 #include <string>
 
 #include "queues/event.h"
-#include "queues/memory_stream.h"
+#include "wire/memory_stream.h"
 
 namespace vxtest {
 

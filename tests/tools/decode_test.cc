@@ -6,9 +6,9 @@
 #include "protocol/ber_decoder.h"
 #include "protocol/messages.h"
 #include "queues/catalogue.h"
-#include "queues/memory_stream.h"
 #include "supervisor/program.h"
 #include "vexlanctl/input.h"
+#include "wire/memory_stream.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include "input.h"
 #include "io/exceptions.h"
 #include "queues/catalogue.h"
-#include "queues/memory_stream.h"
+#include "wire/memory_stream.h"
 
 namespace vexlanctl {
 

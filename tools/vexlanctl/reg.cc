@@ -8,8 +8,8 @@
 #include "config/sqlite_registry.h"
 #include "config/variable_store.h"
 #include "error/system_text.h"
-#include "queues/codec.h"
 #include "registry_file.h"
+#include "wire/codec.h"
 
 namespace vexlanctl {
 
@@ -55,7 +55,7 @@ class Reg {
     std::vector<config::RegistryValue> values;
     if (!read(key, values)) return kFailed;
     for (const auto& v : values)
-      out_ << v.name << " = " << queues::quoteString(v.data) << "\n";
+      out_ << v.name << " = " << wire::quoteString(v.data) << "\n";
     return kOk;
   }
 

@@ -85,6 +85,8 @@ Behaviours Behaviours::parse(const std::map<std::string, std::string>& vars,
       b.request_spawn = queue(full, value);
     } else if (key == "TRACE") {
       b.trace = flag(full, value);
+    } else if (key == "PING") {
+      b.ping_ms = number(full, value);
     }
   }
   return b;
@@ -134,6 +136,8 @@ Test behaviours, from the environment (<SNAME>: the short name in upper case, e.
   VXW_<SNAME>_REQUEST_SPAWN=<queue>    send REQUEST_SPAWN_PROCESS for the queue after INIT_OK
   VXW_<SNAME>_TRACE=1                  log every event read and each step through the
                                        supervisor (SYSTEM_LOG_REQUEST)
+  VXW_<SNAME>_PING=<interval-ms>       after INIT_OK, ask the supervisor for random bytes every
+                                       interval and log "ping answered in <us> us" through it
 
 Exit codes: 0 orderly end; the EXIT code; 1 error (a bad variable, an exception);
 2 the supervisor went away.

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "queues/codec.h"
 #include "tql/id.h"
 #include "tql/property_types.h"
+#include "wire/codec.h"
 
 namespace alarms {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "queues/codec.h"
 #include "tql/id.h"
+#include "wire/codec.h"
 
 namespace alert {
 
@@ -91,7 +91,7 @@ struct Mailer_Status_Data {
 
 struct Push_Notification_Data {
   uint32_t method = 0;
-  queues::Bytes token;
+  wire::Bytes token;
   std::string body;
   std::string path;
   VX_FIELDS(Push_Notification_Data, method, token, body, path)

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "queues/codec.h"
 #include "queues/queue.h"
+#include "wire/codec.h"
 
 namespace control {
 

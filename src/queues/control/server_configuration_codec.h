@@ -3,10 +3,10 @@
 // TimeValue fields are durations and print as such.
 #pragma once
 
-#include "queues/codec.h"
 #include "queues/control/server_configuration_fields.h"
+#include "wire/codec.h"
 
-namespace queues {
+namespace wire {
 
 template <>
 struct FieldList<control::Server_Configuration_Fields> {
@@ -111,4 +111,4 @@ struct FieldList<control::Server_Configuration_Fields> {
   }
 };
 
-}  // namespace queues
+}  // namespace wire

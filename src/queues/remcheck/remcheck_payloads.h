@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "queues/codec.h"
 #include "tql/id.h"
 #include "tql/property.h"
+#include "wire/codec.h"
 
 namespace services {
 

@@ -3,9 +3,9 @@
 
 #include <cstdint>
 
-#include "queues/codec.h"
 #include "tql/id.h"
 #include "tql/property_types.h"
+#include "wire/codec.h"
 
 namespace reporter {
 

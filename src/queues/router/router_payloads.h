@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "queues/codec.h"
+#include "wire/codec.h"
 
 namespace router {
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "queues/codec.h"
 #include "tql/big_number.h"
+#include "wire/codec.h"
 
 namespace skiogrid {
 

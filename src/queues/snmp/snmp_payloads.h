@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "queues/codec.h"
 #include "tql/id.h"
+#include "wire/codec.h"
 
 namespace snmp {
 

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "queues/codec.h"
 #include "tql/big_number.h"
 #include "tql/id.h"
+#include "wire/codec.h"
 
 namespace socketio {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "queues/codec.h"
 #include "queues/queue.h"
 #include "tsdb/data_interval.h"
+#include "wire/codec.h"
 
 namespace tsdb {
 

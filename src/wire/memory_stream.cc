@@ -1,4 +1,4 @@
-#include "queues/memory_stream.h"
+#include "wire/memory_stream.h"
 
 #include "error/assert.h"
 #include "io/exceptions.h"

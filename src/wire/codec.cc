@@ -1,10 +1,10 @@
-#include "queues/codec.h"
+#include "wire/codec.h"
 
 #include <cstdio>
 
 #include "util/text.h"
 
-namespace queues {
+namespace wire {
 
 std::string quoteString(const std::string& s) {
   std::string out = "\"";
@@ -98,4 +98,4 @@ size_t readLength(protocol::ioprim& io) {
 }
 
 }  // namespace detail
-}  // namespace queues
+}  // namespace wire

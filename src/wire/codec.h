@@ -23,12 +23,11 @@
 #include <vector>
 
 #include "error/assert.h"
-#include "queues/fields.h"
-#include "queues/ioprim.h"
-#include "queues/queue.h"
 #include "util/time_value.h"
+#include "wire/fields.h"
+#include "wire/ioprim.h"
 
-namespace queues {
+namespace wire {
 
 using Bytes = std::vector<uint8_t>;
 
@@ -67,7 +66,7 @@ size_t readLength(protocol::ioprim& io);
 // 4- and 8-byte integers and enumerations, as stored.
 template <typename T>
 requires(std::is_integral_v<T> && (sizeof(T) == 4 || sizeof(T) == 8)) ||
-    (std::is_enum_v<T> && sizeof(T) == 4 && !std::is_same_v<T, queue_t>)struct Codec<T> {
+    (std::is_enum_v<T> && sizeof(T) == 4) struct Codec<T> {
   static constexpr size_t kMinSize = sizeof(T);
   static void write(protocol::ioprim& io, const T& v) { detail::putRaw(io, v); }
   static void read(protocol::ioprim& io, T& v) { v = detail::getRaw<T>(io); }
@@ -89,14 +88,6 @@ struct Codec<T> {
   static void write(protocol::ioprim& io, const T& v) { detail::putRaw(io, v); }
   static void read(protocol::ioprim& io, T& v) { v = detail::getRaw<T>(io); }
   static void print(std::ostream& os, const T& v, int) { os << v << '\n'; }
-};
-
-template <>
-struct Codec<queue_t> {
-  static constexpr size_t kMinSize = 4;
-  static void write(protocol::ioprim& io, const queue_t& v) { detail::putRaw(io, v); }
-  static void read(protocol::ioprim& io, queue_t& v) { v = detail::getRaw<queue_t>(io); }
-  static void print(std::ostream& os, const queue_t& v, int) { os << queueName(v) << '\n'; }
 };
 
 // 16 bits travel zero-extended in 4 bytes; the reader keeps the low 16.
@@ -381,4 +372,4 @@ void printPayloadText(std::ostream& os, const T& v, int level) {
   }
 }
 
-}  // namespace queues
+}  // namespace wire

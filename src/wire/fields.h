@@ -9,7 +9,7 @@
 //   };
 //
 // and a structure whose header belongs to someone else gets an external list by specialising
-// queues::FieldList<T> with a static constexpr get().
+// wire::FieldList<T> with a static constexpr get().
 #pragma once
 
 #include <cstddef>
@@ -17,7 +17,7 @@
 #include <tuple>
 #include <type_traits>
 
-namespace queues {
+namespace wire {
 
 template <auto Member>
 struct MemberOf;
@@ -83,7 +83,7 @@ constexpr void forEachField(F&& f) {
 template <typename T>
 bool fieldsEqual(const T& a, const T& b);
 
-}  // namespace queues
+}  // namespace wire
 
 #define VX_FE_1(m, T, x) m(T, x)
 #define VX_FE_2(m, T, x, ...) m(T, x), VX_FE_1(m, T, __VA_ARGS__)
@@ -106,7 +106,7 @@ bool fieldsEqual(const T& a, const T& b);
   VX_FE_PICK(__VA_ARGS__, VX_FE_16, VX_FE_15, VX_FE_14, VX_FE_13, VX_FE_12, VX_FE_11, VX_FE_10, \
              VX_FE_9, VX_FE_8, VX_FE_7, VX_FE_6, VX_FE_5, VX_FE_4, VX_FE_3, VX_FE_2, VX_FE_1)   \
   (m, T, __VA_ARGS__)
-#define VX_FIELD_ENTRY(T, x) ::queues::field<&T::x>(#x)
+#define VX_FIELD_ENTRY(T, x) ::wire::field<&T::x>(#x)
 
 // Declares the field list of T (members in wire order) and equality over it.
 #define VX_FIELDS(T, ...)                                           \
@@ -114,7 +114,7 @@ bool fieldsEqual(const T& a, const T& b);
     return std::tuple{VX_FOR_EACH(VX_FIELD_ENTRY, T, __VA_ARGS__)}; \
   }                                                                 \
   friend bool operator==(const T& a, const T& b) {                  \
-    return ::queues::fieldsEqual(a, b);                             \
+    return ::wire::fieldsEqual(a, b);                               \
   }
 
 // A structure without fields: nothing is written after the event header.

@@ -14,10 +14,6 @@
 #include "error/exception.h"
 #include "io/stream.h"
 
-namespace queues {
-using event_t = uint32_t;
-}  // namespace queues
-
 namespace protocol {
 
 // Fixed bounds on what a reader accepts from another process. They are far above anything the
@@ -94,11 +90,11 @@ class ioprim {
 
   // The type and destination of the last event read through this ioprim (0, 0 before one).
   struct LastRead {
-    queues::event_t type = 0;
+    uint32_t type = 0;
     uint32_t dest = 0;
   };
   const LastRead& lastRead() const { return last_read_; }
-  void setLastRead(queues::event_t type, uint32_t dest) { last_read_ = {type, dest}; }
+  void setLastRead(uint32_t type, uint32_t dest) { last_read_ = {type, dest}; }
 
   io::IStream* istream() const { return in_; }
   io::OStream* ostream() const { return out_; }

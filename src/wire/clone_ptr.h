@@ -6,7 +6,7 @@
 #include <memory>
 #include <utility>
 
-namespace queues {
+namespace wire {
 
 // T provides `std::unique_ptr<T> clone() const` and `bool equals(const T&) const`.
 template <typename T>
@@ -39,4 +39,4 @@ class clone_ptr {
   std::unique_ptr<T> p_;
 };
 
-}  // namespace queues
+}  // namespace wire

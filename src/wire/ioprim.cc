@@ -1,4 +1,4 @@
-#include "queues/ioprim.h"
+#include "wire/ioprim.h"
 
 #include <cstring>
 
