@@ -90,7 +90,9 @@ TEST(ShutdownClient, PidFileWithoutAnEventName) {
   std::pair<std::string, std::string> cases[] = {
       {"", "Cannot read an event name from the pid file\n"},
       {"12345\n", "Cannot open shutdown event designated in .pid file\n"},
-      {"Vexlan.sht.0\n", "Cannot open shutdown event designated in .pid file\n"},
+      // A number no daemon reaches: a low one may belong to a daemon of a test running
+      // meanwhile, which would be stopped by this request.
+      {"Vexlan.sht.4294967295\n", "Cannot open shutdown event designated in .pid file\n"},
       {std::string(64, '1'), "Cannot open shutdown event designated in .pid file\n"},
   };
   for (const auto& [contents, message] : cases) {

@@ -267,8 +267,10 @@ TEST(Vexland, AStalePidFileNeverStopsAnotherDaemon) {
   ASSERT_EQ(vxtest::run(kVexland, {"-p", again, "-f", a.configFile()}, a.env()).status, 0);
   EXPECT_EQ(fifoDirs(a), 1u);
   EXPECT_EQ(fifoDirs(b), 1u);
-  for (const std::string& pid_file : {again, pb})
-    EXPECT_EQ(vxtest::run(kVexland, {"-w:shutdown", "-p", pid_file}).status, 0);
+  for (const std::string& pid_file : {again, pb}) {
+    Outcome stop = vxtest::run(kVexland, {"-w:shutdown", "-p", pid_file});
+    EXPECT_EQ(stop.status, 0) << stop.out << stop.err;
+  }
   EXPECT_TRUE(a.allGone());
   EXPECT_TRUE(b.allGone());
 }

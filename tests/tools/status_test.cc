@@ -200,8 +200,10 @@ TEST(Status, TwoBackgroundServersSharingARuntimeDirectoryEachReportTheirOwn) {
   EXPECT_EQ(o.status, 1);
   EXPECT_THAT(o.err, testing::StartsWith("Cannot read the status file " + file + ": "));
 
-  for (const std::string& pid_file : {pa, pb})
-    EXPECT_EQ(vxtest::run(VX_VEXLAND, {"-w:shutdown", "-p", pid_file}).status, 0);
+  for (const std::string& pid_file : {pa, pb}) {
+    Outcome stop = vxtest::run(VX_VEXLAND, {"-w:shutdown", "-p", pid_file});
+    EXPECT_EQ(stop.status, 0) << stop.out << stop.err;
+  }
   EXPECT_TRUE(a.allGone());
   EXPECT_TRUE(b.allGone());
   if (planted) ::rmdir(old_place.c_str());
