@@ -183,6 +183,8 @@ class Server {
     env["VX_REGISTRY_USER"] = (registryDir() / "user.db").string();
     env["VX_REGISTRY_MACHINE"] = (registryDir() / "machine.db").string();
     env["RUNTIME_DIRECTORY"] = run.string();
+    // A fixed name, whatever the run mode: the stop watches it for the moment no worker is left.
+    env["VX_STATUS_FILE"] = (run / "status.json").string();
     int err[2];
     if (::pipe(err) != 0) die("pipe");
     start_ = Clock::now();
