@@ -31,7 +31,7 @@ std::vector<long> pings(const std::string& log, size_t from) {
 }
 
 template <typename F>
-bool waitUntil(F done, std::chrono::milliseconds limit = 10s) {
+bool waitUntil(F done, std::chrono::milliseconds limit = vxtest::kWaitLimit) {
   for (auto until = std::chrono::steady_clock::now() + limit;
        std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(5ms)) {
     if (done()) return true;

@@ -15,6 +15,11 @@ namespace vxtest {
 
 using namespace std::chrono_literals;
 
+// How long a wait for something a program should do may take before the test fails. A wait
+// ends as soon as the thing happens, so only a failing test pays for a generous bound, and a
+// loaded machine running the suite under the sanitizers needs one.
+inline constexpr std::chrono::milliseconds kWaitLimit = 30s;
+
 struct Outcome {
   int status = -1;  // exit status, or -1 when ended by a signal
   int signal = 0;
@@ -30,9 +35,9 @@ class Program {
   ~Program();  // kills a child still running
   pid_t pid() const { return pid_; }
   // True once standard error holds `text`; false when the time ran out first.
-  bool waitForErr(const std::string& text, std::chrono::milliseconds limit = 10s);
+  bool waitForErr(const std::string& text, std::chrono::milliseconds limit = kWaitLimit);
   // Reaps the child; one still running after `limit` fails the test and is killed.
-  Outcome wait(std::chrono::milliseconds limit = 20s);
+  Outcome wait(std::chrono::milliseconds limit = 2 * kWaitLimit);
 
  private:
   TempDir output_;
@@ -49,7 +54,7 @@ class DaemonTag {
   ~DaemonTag();
   std::map<std::string, std::string> env(std::map<std::string, std::string> more = {}) const;
   std::vector<pid_t> running() const;
-  bool waitGone(std::chrono::milliseconds limit = 10s) const;
+  bool waitGone(std::chrono::milliseconds limit = kWaitLimit) const;
 
  private:
   std::string entry_;

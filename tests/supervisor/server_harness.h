@@ -29,10 +29,10 @@ class Server {
   // vexland -v -f <config>, with `env` added to env().
   void start(const std::map<std::string, std::string>& env = {});
   Program& program() { return *program_; }
-  bool waitErr(const std::string& text, std::chrono::milliseconds limit = 10s);
+  bool waitErr(const std::string& text, std::chrono::milliseconds limit = kWaitLimit);
   // The server log, and waits for a text in it.
   std::string log() const;
-  bool waitLog(const std::string& text, std::chrono::milliseconds limit = 10s) const;
+  bool waitLog(const std::string& text, std::chrono::milliseconds limit = kWaitLimit) const;
   size_t countLog(const std::string& text) const;
   // The status file of the last foreground daemon started, in its runtime directory.
   std::string statusPath() const;
@@ -42,7 +42,7 @@ class Server {
   Outcome wait();
   // True once neither vexland nor any process it started is left (zombies included, since
   // their parent reaps them before it ends).
-  bool allGone(std::chrono::milliseconds limit = 10s) const { return tag_.waitGone(limit); }
+  bool allGone(std::chrono::milliseconds limit = kWaitLimit) const { return tag_.waitGone(limit); }
   std::vector<pid_t> running() const { return tag_.running(); }
   // The pid the log gives for a worker program ("Spawned <exe> with pid N"), or -1.
   pid_t workerPid(const std::string& exe) const;

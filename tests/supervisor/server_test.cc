@@ -43,7 +43,7 @@ size_t at(const std::string& log, const std::string& text) {
 }
 
 bool waitFile(const std::string& path, const std::string& text,
-              std::chrono::milliseconds limit = 10s) {
+              std::chrono::milliseconds limit = vxtest::kWaitLimit) {
   for (auto until = std::chrono::steady_clock::now() + limit;
        std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(5ms)) {
     if (vxtest::readFile(path).find(text) != std::string::npos) return true;
