@@ -18,14 +18,19 @@ void expandKey(const uint8_t* key, uint8_t* enc_keys, uint8_t* dec_keys);
 // machine; the hardware engine is used wherever it exists.
 void encryptPortable(const uint8_t* enc_keys, uint8_t* block);
 void decryptPortable(const uint8_t* dec_keys, uint8_t* block);
-void encryptBlocksPortable(const uint8_t* enc_keys, uint8_t* blocks, size_t count);
+
+// Counter mode: the encryptions of `count` successive counters c, c+1, ... into out (16 bytes
+// each), where c is the 16 bytes at `counter` read as a 128-bit little-endian number that
+// wraps at the top; `counter` is left at c + count.
+void encryptCountersPortable(const uint8_t* enc_keys, uint8_t* counter, uint8_t* out, size_t count);
 
 // True when this processor has the AES instructions (checked once with cpuid).
 bool hardwareAvailable();
 // Only to be called when hardwareAvailable() is true.
 void encryptHardware(const uint8_t* enc_keys, uint8_t* block);
 void decryptHardware(const uint8_t* dec_keys, uint8_t* block);
-// Independent blocks are interleaved so that the instructions' latency overlaps.
-void encryptBlocksHardware(const uint8_t* enc_keys, uint8_t* blocks, size_t count);
+// Eight counters at a time are encrypted side by side so that the instructions' latency
+// overlaps.
+void encryptCountersHardware(const uint8_t* enc_keys, uint8_t* counter, uint8_t* out, size_t count);
 
 }  // namespace security::aes

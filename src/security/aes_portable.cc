@@ -166,9 +166,20 @@ void decryptPortable(const uint8_t* dec_keys, uint8_t* block) {
   transform<true>(dec_keys, block);
 }
 
-void encryptBlocksPortable(const uint8_t* enc_keys, uint8_t* blocks, size_t count) {
-  for (size_t i = 0; i < count; ++i)
-    encryptPortable(enc_keys, blocks + 16 * i);
+void encryptCountersPortable(const uint8_t* enc_keys, uint8_t* counter, uint8_t* out,
+                             size_t count) {
+  // The counter is worked on in registers: stepping it byte by byte in memory would make
+  // every block wait for the store of the previous one.
+  uint64_t lo = load64(counter);
+  uint64_t hi = load64(counter + 8);
+  for (size_t i = 0; i < count; ++i, out += 16) {
+    storeLe<uint64_t>(out, lo);
+    storeLe<uint64_t>(out + 8, hi);
+    if (++lo == 0) ++hi;
+    encryptPortable(enc_keys, out);
+  }
+  storeLe<uint64_t>(counter, lo);
+  storeLe<uint64_t>(counter + 8, hi);
 }
 
 }  // namespace security::aes

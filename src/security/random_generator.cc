@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include "error/assert.h"
-#include "security/endian.h"
 #include "security/hex.h"
 
 namespace security {
@@ -30,20 +29,6 @@ RandomGenerator::~RandomGenerator() {
   ::explicit_bzero(block_, sizeof block_);
 }
 
-void RandomGenerator::putCounters(uint8_t* out, size_t count) {
-  // The counter is worked on in registers: stepping it byte by byte in memory would make
-  // every block wait for the store of the previous one.
-  uint64_t lo = load64(counter_);
-  uint64_t hi = load64(counter_ + 8);
-  for (size_t i = 0; i < count; ++i, out += 16) {
-    storeLe<uint64_t>(out, lo);
-    storeLe<uint64_t>(out + 8, hi);
-    if (++lo == 0) ++hi;
-  }
-  storeLe<uint64_t>(counter_, lo);
-  storeLe<uint64_t>(counter_ + 8, hi);
-}
-
 void RandomGenerator::generate(size_t n, uint8_t* out) {
   produced_ += n;
   size_t from_block = std::min(n, sizeof block_ - position_);
@@ -53,14 +38,12 @@ void RandomGenerator::generate(size_t n, uint8_t* out) {
   n -= from_block;
   // Whole blocks are made in the caller's buffer; only a partial last block is kept.
   if (size_t whole = n / 16; whole != 0) {
-    putCounters(out, whole);
-    cipher_.encryptBlocks(out, whole);
+    cipher_.encryptCounters(counter_, out, whole);
     out += 16 * whole;
     n -= 16 * whole;
   }
   if (n != 0) {
-    putCounters(block_, 1);
-    cipher_.encrypt(block_);
+    cipher_.encryptCounters(counter_, block_, 1);
     std::copy_n(block_, n, out);
     position_ = n;
   }

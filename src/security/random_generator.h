@@ -28,9 +28,6 @@ class RandomGenerator {
   uint64_t produced() const { return produced_; }
 
  private:
-  // Writes `count` successive counter blocks and advances the counter past them.
-  void putCounters(uint8_t* out, size_t count);
-
   Rijndael cipher_;
   uint8_t counter_[16];
   uint8_t block_[16];

@@ -25,11 +25,11 @@ Rijndael::Rijndael(const std::string& key_text, Engine engine) {
   if (engine == Engine::Hardware) {
     encrypt_ = aes::encryptHardware;
     decrypt_ = aes::decryptHardware;
-    encrypt_blocks_ = aes::encryptBlocksHardware;
+    encrypt_counters_ = aes::encryptCountersHardware;
   } else {
     encrypt_ = aes::encryptPortable;
     decrypt_ = aes::decryptPortable;
-    encrypt_blocks_ = aes::encryptBlocksPortable;
+    encrypt_counters_ = aes::encryptCountersPortable;
   }
 }
 

@@ -29,23 +29,27 @@ class Rijndael final : public BlockCipher {
   void setKey(const std::string& key_text) override;
   void encrypt(uint8_t* block) override { encrypt_(enc_keys_, block); }
   void decrypt(uint8_t* block) override { decrypt_(dec_keys_, block); }
-  // `count` consecutive blocks, each encrypted on its own (ECB); faster than one call per
-  // block where the engine can overlap them.
-  void encryptBlocks(uint8_t* blocks, size_t count) { encrypt_blocks_(enc_keys_, blocks, count); }
+  // Counter mode: the encryptions of `count` successive counters into out (16 bytes each).
+  // The counter is the 16 bytes at `counter`, read as a 128-bit little-endian number that
+  // wraps at the top; it is left past the last one used. Faster than one call per block
+  // where the engine can overlap the blocks.
+  void encryptCounters(uint8_t* counter, uint8_t* out, size_t count) {
+    encrypt_counters_(enc_keys_, counter, out, count);
+  }
 
   Engine engine() const { return engine_; }
   static bool hardwareAvailable() { return aes::hardwareAvailable(); }
 
  private:
   using Transform = void (*)(const uint8_t*, uint8_t*);
-  using MultiTransform = void (*)(const uint8_t*, uint8_t*, size_t);
+  using CounterTransform = void (*)(const uint8_t*, uint8_t*, uint8_t*, size_t);
 
   alignas(16) uint8_t enc_keys_[aes::kExpandedSize];
   alignas(16) uint8_t dec_keys_[aes::kExpandedSize];
   Engine engine_;
   Transform encrypt_;
   Transform decrypt_;
-  MultiTransform encrypt_blocks_;
+  CounterTransform encrypt_counters_;
 };
 
 }  // namespace security

@@ -356,6 +356,10 @@ TEST(Process, ExitCodesAndSignals) {
   sigaddset(&term, SIGTERM);
   ::sigprocmask(SIG_BLOCK, &term, &old_mask);
   io::Process p(childSpec("exit_with", {"term"}));
+  // The child ran in our memory but reset its own copy of the dispositions: ours stand.
+  struct sigaction now = {};
+  ::sigaction(SIGTERM, nullptr, &now);
+  EXPECT_EQ(now.sa_handler, SIG_IGN);
   ::sigprocmask(SIG_SETMASK, &old_mask, nullptr);
   ::sigaction(SIGTERM, &old_action, nullptr);
   EXPECT_EQ(runToEnd(p).code, 128 + SIGTERM);

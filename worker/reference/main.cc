@@ -2,6 +2,7 @@
 #include <spdlog/sinks/stdout_sinks.h>
 #include <spdlog/spdlog.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -64,7 +65,15 @@ int main(int argc, char** argv) {
     meter::Registry::start();
     worker::Worker w(identity);
     reference::ReferenceWorker ref(w, std::move(behaviours));
-    return ref.run();
+    const int code = ref.run();
+    // Done, and the leave is acknowledged: what the destructors would still do is give memory
+    // back, which the kernel does faster when the process ends. Unmapping the pool from a
+    // running process makes every processor it ran on flush its address cache, and that was a
+    // quarter of a worker's part of an orderly stop. What is batched still leaves first.
+    w.messenger().flush();
+    spdlog::default_logger()->flush();
+    std::cout.flush();
+    std::_Exit(code);
   } catch (const worker::ESupervisorGone& e) {
     spdlog::error("{}", e.what());
     return worker::kExitSupervisorGone;

@@ -33,6 +33,8 @@ class GuardedIStream : public io::IStream {
 
   // Something can be read without waiting: held bytes, a message, or the stream's end.
   bool readable() const { return !held_.empty() || real_.isReady(); }
+  // Bytes taken in and not read yet: they come before whatever the sibling stream has.
+  bool holding() const { return !held_.empty(); }
   // Takes in every message the sibling stream has now; false when that stream has ended (the
   // end is met again once the held bytes have been read).
   bool hold();

@@ -125,7 +125,13 @@ std::unique_ptr<event> Worker::readEvent(int32_t q) {
 }
 
 void Worker::readFrom(int32_t q) {
-  if (peers_[static_cast<size_t>(q)].poisoned) {
+  const Peer& p = peers_[static_cast<size_t>(q)];
+  // Every stream ends when we leave or its peer does: seen without the read that would raise.
+  if (!p.in->holding() && p.si->atEnd()) {
+    peerEnded(q);
+    return;
+  }
+  if (p.poisoned) {
     discard(q);
   } else if (std::unique_ptr<event> ev = readEvent(q)) {
     dispatch(*ev, static_cast<queue_t>(q));

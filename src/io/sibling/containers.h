@@ -18,6 +18,7 @@ class Ring {
   size_t size() const { return tail_ - head_; }
   T& front() { return buf_[head_ & mask_]; }
   const T& operator[](size_t i) const { return buf_[(head_ + i) & mask_]; }
+  T& at(size_t i) { return buf_[(head_ + i) & mask_]; }
   void push_back(const T& v) {
     if (size() == buf_.size()) grow();
     buf_[tail_++ & mask_] = v;

@@ -190,7 +190,6 @@ void SiblingMessenger::onSiblingAt(ControlMessage m) {
   write_areas_[offset] = y;
   si.area_offset_ = offset;
   si.area_size_ = size;
-  pool_->prefault(offset, size, false);
   if (y == 0) return;  // the parent's FIFO has been open from the start
   if (si.writer_.isOpen()) violation(m.sender, m.toString() + " for a sibling already introduced");
   try {
@@ -258,7 +257,6 @@ void SiblingMessenger::onIAmUp(ControlMessage m) {
   VX_ASSERT(ins.second || ins.first->second == x, "Failed insert into write_areas");
   si.area_offset_ = offset;
   si.area_size_ = size;
-  pool_->prefault(offset, size, false);
   sendArea(si, x, offset, size);
   sendArea(si, 0, alloc_.areaOffset(), alloc_.areaEnd() - alloc_.areaOffset());
   sendDelayed(si);

@@ -1,6 +1,7 @@
 // The writing side of the messenger: the ordered queue, acknowledgements, batching into FIFO
 // writes, announcing committed messages, and messages that wait for a peer's FIFO.
 #include <algorithm>
+#include <cstdint>
 
 #include "error/assert.h"
 #include "io/sibling/messenger_parent.h"
@@ -12,6 +13,23 @@ namespace {
 
 // Marks an outstanding message whose notice waits for the peer's FIFO.
 constexpr int32_t kDelayed = 0x1000;
+
+// The start of the own area backed when it arrives.
+constexpr uint64_t kPrefaultBytes = 64 * 1024;
+
+// A notice of the parent's that was written early, with an earlier batch to its receiver.
+constexpr int32_t kWrittenEarly = INT32_MIN;
+// How far behind the head the parent looks for such notices.
+constexpr size_t kEarlyScan = 1024;
+
+// Notices whose receiver answers only the parent: whenever they arrive, nobody else's order
+// depends on them. (A child's handshake messages are not among them: they must follow its
+// notices to the siblings they concern.)
+bool answeredToParentOnly(uint64_t message) {
+  MessageType t = ControlMessage::unpack(message).type();
+  return t == MessageType::InitShutdown || t == MessageType::AckShutdown ||
+         t == MessageType::SiblingDied;
+}
 
 }  // namespace
 
@@ -68,7 +86,11 @@ void SiblingMessenger::initArea(uint64_t offset, uint64_t size) {
   // Notices leave once a quarter of the area (at most 1 MiB) is announced, so that the reader
   // starts on large messages while we go on writing.
   notice_flush_bytes_ = std::min<uint64_t>(1024 * 1024, size / 4);
-  pool_->prefault(offset, size, true);
+  // Only the start of the area, where the first messages go, is backed now; the rest when the
+  // allocator first reaches it. Backing whole areas (and mapping every peer's) had each
+  // process fault in the entire pool at start and tear it down at exit, for pages most
+  // servers never use.
+  pool_->prefault(offset, std::min<uint64_t>(size, kPrefaultBytes), true);
   updateOStreams();
 }
 
@@ -116,6 +138,10 @@ void SiblingMessenger::flushAll() {
     // Notices in their global order, each peer's acknowledgements in the same write.
     while (!ordered_.empty()) {
       int32_t peer = ordered_.front().receiver;
+      if (peer == kWrittenEarly) {
+        ordered_.pop_front();
+        continue;
+      }
       SiblingImplementation* si = find(peer);
       if (si == nullptr || !si->writer_.isOpen() || si->broken_) {
         ordered_.pop_front();
@@ -131,6 +157,23 @@ void SiblingMessenger::flushAll() {
         batch[n] = ordered_[n - na].message;
         ++n;
       }
+      const size_t head_run = n - na;
+      // The parent tells every other child about each one that leaves or dies: when several
+      // do at once, those notices alternate between receivers and would leave one write (and
+      // one wake-up of the receiver) each. They go with the receiver's first batch instead,
+      // up to its next notice of another kind, which keeps its own order.
+      size_t early[kFifoBatchMessages];
+      size_t n_early = 0;
+      if (isParent()) {
+        const size_t scan_end = std::min(ordered_.size(), head_run + kEarlyScan);
+        for (size_t k = head_run; k < scan_end && n < kFifoBatchMessages; ++k) {
+          const Ordered& o = ordered_[k];
+          if (o.receiver != peer) continue;
+          if (!answeredToParentOnly(o.message)) break;
+          batch[n++] = o.message;
+          early[n_early++] = k;
+        }
+      }
       if (!writeBatch(*si, batch, n)) {
         if (si->writer_.blocked()) break;
         continue;  // broken: its entries are gone
@@ -138,7 +181,9 @@ void SiblingMessenger::flushAll() {
       si->acks_.erase(si->acks_.begin(), si->acks_.begin() + static_cast<ptrdiff_t>(na));
       pending_acks_ -= na;
       if (si->acks_.empty()) si->ack_bytes_ = 0;
-      for (size_t i = na; i < n; ++i)
+      for (size_t i = 0; i < n_early; ++i)
+        ordered_.at(early[i]).receiver = kWrittenEarly;
+      for (size_t i = 0; i < head_run; ++i)
         ordered_.pop_front();
       si->queued_ -= n - na;
       if (si->shutdown_pending_) again = true;

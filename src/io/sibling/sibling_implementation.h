@@ -65,6 +65,10 @@ class SiblingMessenger::SiblingImplementation : public RefCounted {
   bool fifoOpen() const { return writer_.isOpen(); }
   bool shutdownPending() const { return shutdown_pending_; }
   size_t unread() const { return received_.count; }
+  // The input stream has been read to its end: the next read would raise EEndOfStream. A
+  // reader that expects the end (every peer's stream ends when we leave) asks this instead of
+  // paying for the exception.
+  bool atEnd() const;
   // Its area in the pool (size 0 until it is known).
   uint64_t areaOffset() const { return area_offset_; }
   uint64_t areaSize() const { return area_size_; }

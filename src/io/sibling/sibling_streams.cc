@@ -44,6 +44,11 @@ void SiblingMessenger::appendNull(SiblingImplementation& si) {
   smQueueUpdated(si);
 }
 
+bool SI::atEnd() const {
+  if (m_ == nullptr || (gone_ && received_.count == 0)) return true;
+  return curr_ != ReceivedQueue::kNil && m_->rmsgs_.at(curr_).isNull();
+}
+
 size_t SI::SiblingIStream::readBegin(const uint8_t*& p) {
   SiblingMessenger* m = si_.m_;
   if (m == nullptr) throw EEndOfStream(describe(), "messenger closed");
