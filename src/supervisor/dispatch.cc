@@ -1,5 +1,4 @@
 // What the supervisor does with the events workers address to queue 0.
-#include <limits>
 
 #include "io/exceptions.h"
 #include "io/sibling/sibling_error.h"
@@ -88,14 +87,10 @@ void MainProcess::dispatch(VexlanProcess& p, queues::event& ev) {
       return;
     case queues::GET_PSEUDO_RANDOM: {
       const control::Get_Pseudo_Random_Data& d = queues::as<queues::GET_PSEUDO_RANDOM>(ev)->payload;
-      // A size beyond what an int holds is refused as too large, not taken as negative.
-      int32_t bytes = d.bytes > uint32_t{std::numeric_limits<int32_t>::max()}
-                          ? std::numeric_limits<int32_t>::max()
-                          : static_cast<int32_t>(d.bytes);
       if (entropy_.waitingPseudoRandom() >= kMaxWaitingRandomRequests) {
         return refuse({from, ev.inresponse}, "Too many random requests waiting");
       }
-      entropy_.enqueue_pseudo_random({from, ev.inresponse}, bytes, d.prefer_pure_entropy);
+      entropy_.enqueue_pseudo_random({from, ev.inresponse}, d.bytes, d.prefer_pure_entropy);
       return;
     }
     case queues::GET_METRIC:

@@ -41,6 +41,10 @@ class Probe {
     if (step == "loglevel") return logLevel();
     if (step == "random") {
       out_ << "random " << w_.pseudoRandom(64).size() << std::endl;
+      queues::ev<queues::GET_PSEUDO_RANDOM> negative(queues::QUEUE_MAIN, 0, {-1, false});
+      std::unique_ptr<queues::event> r = w_.call(negative);
+      if (auto* e = dynamic_cast<queues::exevent*>(r.get())) out_ << "random -1: " << e->message;
+      out_ << std::endl;
       return;
     }
     if (step == "wrongdest") {

@@ -141,7 +141,7 @@ TEST(Server, AnswersMetricsLogLevelsAndRandomBytes) {
   std::istringstream names(list[1].str());
   EXPECT_EQ(std::set<std::string>(std::istream_iterator<std::string>(names), {}),
             (std::set<std::string>{"schd", "dbms", "skio", "brdc", "grid", "tsdb", "upln"}));
-  EXPECT_THAT(answers, HasSubstr("random 64\n"));
+  EXPECT_THAT(answers, HasSubstr("random 64\nrandom -1: Request for negative size\n"));
   EXPECT_THAT(s.log(), HasSubstr("Got bad metric request (empty) from process #24 "));
   EXPECT_TRUE(s.waitLog("Process [dbms]: events debug: got REQUEST_RESULT from extra"));
   EXPECT_THAT(s.log(), Not(HasSubstr("Process [tsdb]: events debug")));
