@@ -124,7 +124,9 @@ void MainProcess::onInitOk(VexlanProcess& p, const queues::event& ev) {
   p.state = WorkerState::Running;
   p.depend_on = queues::as<queues::INIT_OK>(ev)->payload.depend_on;
   statusChanged();
-  if (!p.entry.demandLoad() && !all_up_) {
+  // A server whose stop began before its last start-up worker was up never came up: that is
+  // not reported, whenever the last INIT_OK arrives.
+  if (!p.entry.demandLoad() && !all_up_ && !shutting_down_) {
     bool waiting = false;
     for (const auto& [q, r] : registry_.records()) {
       if (!r->entry.demandLoad() &&

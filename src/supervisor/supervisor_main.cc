@@ -29,7 +29,8 @@ struct Setup {
 };
 
 // Everything that may fail before a worker exists; any failure ends the run having started
-// nothing.
+// nothing. The server log is opened as soon as its directory is known, so that every later
+// failure of the start (a bad grid role or extra process) is in it too.
 void initialise(Setup& s) {
   config::load_server_config(entry::commandLine().config_file, s.cfg);
   if (s.cfg.host_name.empty()) {
@@ -41,17 +42,17 @@ void initialise(Setup& s) {
     }
     s.cfg.host_name = name;
   }
-  s.role = supervisor::parseGridRole(std::getenv("VX_GRID_ROLE"));
-  s.startup = supervisor::startupEntries(s.cfg, s.role, std::getenv("VX_EXTRA_PROCESS"));
   s.user = config::SqliteRegistry::forRoot(config::RegistryRoot::User);
   s.machine = config::SqliteRegistry::forRoot(config::RegistryRoot::Machine);
   s.vars = std::make_unique<config::VariableStore>(*s.user, *s.machine);
   s.vars->load();
   // A server started by hand from a fresh tree has no log directory yet. A failure here shows
-  // up as the log's own "Cannot open log file" report.
+  // up as the log's own "Cannot open log file" error, which ends the start.
   std::error_code ignored;
   std::filesystem::create_directories(s.cfg.system_log_dir_path, ignored);
   logging::open_server_log(s.cfg.system_log_dir_path);
+  s.role = supervisor::parseGridRole(std::getenv("VX_GRID_ROLE"));
+  s.startup = supervisor::startupEntries(s.cfg, s.role, std::getenv("VX_EXTRA_PROCESS"));
 }
 
 }  // namespace
@@ -63,6 +64,7 @@ int supervisorMain(int /*argc*/, char** /*argv*/, io::Signal& shutdown) {
     initialise(s);
   } catch (const error::Exception& e) {
     entry::reportFatal(e.what());
+    entry::notifyFailedInitializing();
     return 1;
   }
   slog(std::string("Grid role: ") + supervisor::gridRoleName(s.role));

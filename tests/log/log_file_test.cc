@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "error/exception.h"
 #include "log/log_file.h"
 #include "log/server_log.h"
 #include "log/version.h"
@@ -157,7 +158,7 @@ TEST_F(LogTest, FullDiskIsReportedOncePerEpisode) {
   EXPECT_EQ(reports_[0], "Cannot write log file '/dev/full': No space left on device");
 }
 
-TEST_F(LogTest, UnopenablePathDoesNotStopTheCaller) {
+TEST_F(LogTest, UnopenablePathDoesNotStopTheCallerUnlessTheLogIsRequired) {
   LogFile log(clock());
   log.open(dir_.path());  // a directory
   log.write("nowhere");
@@ -166,6 +167,17 @@ TEST_F(LogTest, UnopenablePathDoesNotStopTheCaller) {
   ASSERT_EQ(reports_.size(), 1u);
   EXPECT_EQ(reports_[0], "Cannot open log file '" + dir_.path() + "': Is a directory");
   log.close();
+
+  LogFile required(clock());
+  try {
+    required.openOrThrow(dir_.path());
+    ADD_FAILURE() << "opened a directory";
+  } catch (const error::ESystemError& e) {
+    EXPECT_STREQ(e.what(), ("Cannot open log file '" + dir_.path() + "': Is a directory").c_str());
+  }
+  EXPECT_FALSE(required.isOpen());
+  EXPECT_EQ(LogFile::oldest_created(), 2147483647);
+  EXPECT_EQ(reports_.size(), 1u);  // the caller reports it
 }
 
 TEST(ServerLog, BannerAndDefaultLogger) {

@@ -306,6 +306,55 @@ INSTANTIATE_TEST_SUITE_P(
                 "id 30 which we don't know..."}),
     [](const testing::TestParamInfo<Failure>& info) { return info.param.name; });
 
+TEST(Server, AStopBeforeEveryWorkerIsUpNeverReportsTheServerUp) {
+  Server s;
+  s.start({{"VXW_SCHD_INIT_DELAY_MS", "3000"}, {"VXW_SCHD_TRACE", "1"}});
+  ASSERT_TRUE(s.waitLog("[schd]: started as")) << s.log();
+  Outcome o = s.stop();
+  const std::string log = s.log();
+  // The last INIT_OK came after the stop had begun.
+  ASSERT_LT(log.find("System shutdown initiated"), log.find("[schd]: INIT_OK sent")) << log;
+  EXPECT_THAT(log, Not(HasSubstr("All children up and running")));
+  EXPECT_THAT(o.err, Not(HasSubstr("Vexlan: Spawned OK.")));
+  EXPECT_THAT(o.err, HasSubstr("Vexlan: Failed initializing.\n"));
+  EXPECT_EQ(o.status, 1);
+  EXPECT_TRUE(s.allGone());
+}
+
+// The server does not run without its log; once the log is open, every later failure of the
+// start is in it as well.
+TEST(Server, StartFailuresBeforeAnyWorker) {
+  {
+    Server s;
+    vxtest::writeFile(s.dir() + "/log", "a file where the log directory belongs");
+    s.start();
+    Outcome o = s.wait();
+    EXPECT_EQ(o.status, 1);
+    EXPECT_THAT(o.err, HasSubstr("Vexlan fatal error: Cannot open log file '" + s.dir() +
+                                 "/log/server.log': Not a directory\n"
+                                 "Vexlan: Failed initializing.\n"));
+    EXPECT_EQ(s.status(), "");  // nothing started, not even the status file
+  }
+  const std::map<std::string, std::string> bad[] = {
+      {{"VX_GRID_ROLE", "bogus"}},
+      {{"VX_EXTRA_PROCESS", "vexlan-one,vexlan-two"}},
+  };
+  const char* fatal[] = {
+      "Invalid VX_GRID_ROLE \"bogus\": expected master, satellite or nothing",
+      "Cannot spawn more than one extra process",
+  };
+  for (size_t i = 0; i < std::size(bad); ++i) {
+    Server s;
+    s.start(bad[i]);
+    Outcome o = s.wait();
+    EXPECT_EQ(o.status, 1);
+    EXPECT_THAT(o.err, HasSubstr(std::string("Vexlan fatal error: ") + fatal[i] +
+                                 "\nVexlan: Failed initializing.\n"));
+    EXPECT_THAT(s.log(), HasSubstr(std::string(": Fatal error: ") + fatal[i]));
+    EXPECT_THAT(s.log(), Not(HasSubstr("Spawned ")));
+  }
+}
+
 TEST(Server, AMissingProgramFailsTheStart) {
   Server s;
   s.start({{"VX_EXTRA_PROCESS", "vexlan-nonexistent"}});
