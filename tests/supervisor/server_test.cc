@@ -76,6 +76,14 @@ TEST(Server, StartsTheDefaultTableAndStopsItInDependencyOrder) {
   EXPECT_GT(at(log, "Telling vexlan-tsdb.exe to exit"), schd_gone);
   EXPECT_LT(at(log, "Telling vexlan-uplink.exe to exit"), schd_gone);
   EXPECT_EQ(s.countLog("successfully shut down"), 16u);
+  // What the workers' transport says about the scheduler leaving first, and about its own end.
+  EXPECT_THAT(log, testing::ContainsRegex("Process \\[dbms\\]: [^\n]* got ack for all messages, "
+                                          "allowing 1 to shutdown"));
+  EXPECT_THAT(log,
+              testing::ContainsRegex("Process \\[dbms\\]: [^\n]*Shutting down FIFO for sibling 1"));
+  EXPECT_THAT(log, testing::ContainsRegex(
+                       "Process \\[schd\\]: [^\n]*Adding EOS for sibling 0 input stream"));
+  EXPECT_THAT(o.err, Not(HasSubstr("Double siblingGone()")));
   EXPECT_THAT(log, HasSubstr("Vexlan shutdown complete\n"));
   EXPECT_TRUE(s.allGone());
   EXPECT_THAT(s.status(), HasSubstr("\"state\": \"stopped\""));
@@ -154,9 +162,11 @@ TEST(Server, VariablesAndTheEntropyPoolSurviveARestart) {
   Server s;
   s.start({{"VXW_DBMS_STORE_VAR", "colour=blue"}, {"VXW_DBMS_TRACE", "1"}});
   ASSERT_TRUE(s.waitLog("[dbms]: stored variable colour"));
+  ASSERT_TRUE(s.waitErr("Vexlan: Spawned OK.\n"));  // a stop before that is a failed start
   ASSERT_EQ(s.stop().status, 0);
   s.start({{"VXW_TSDB_TRACE", "1"}});
   ASSERT_TRUE(s.waitLog("[tsdb]: variables received: colour=blue, entropy="));
+  ASSERT_TRUE(s.waitErr("Vexlan: Spawned OK.\n"));
   EXPECT_EQ(s.stop().status, 0);
 }
 
