@@ -79,6 +79,9 @@ TEST(Probe, DaemonRotatesItsLogsOnRequestOrSigusr1AndStopsOnSigterm) {
 
   Outcome request = vxtest::run(kProbe, {"-w:sigusr1", "-p", pid_file});
   EXPECT_EQ(request.out, "Log rotation requested\n");
+  // Without a pid file the request names no daemon: the run goes on as without it.
+  Outcome start = vxtest::run(kProbe, {"-w:sigusr1", "-v"}, {{"VXPROBE_ACTION", "fail-init"}});
+  EXPECT_THAT(start.err, HasSubstr("-\nVexlan fatal error: probe cannot start\n"));
   EXPECT_TRUE(waitForFile(dir.file("server.log.1.txt")));
   ::kill(daemons[0], SIGUSR1);
   EXPECT_TRUE(waitForFile(dir.file("server.log.2.txt")));
