@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <spdlog/spdlog.h>
 #include <sys/stat.h>
@@ -180,12 +181,28 @@ TEST_F(LogTest, UnopenablePathDoesNotStopTheCallerUnlessTheLogIsRequired) {
   EXPECT_EQ(reports_.size(), 1u);  // the caller reports it
 }
 
+// spdlog's own default logger also has an empty name but writes to standard output: what
+// tells ours apart is that its lines go to standard error.
+std::pair<std::string, std::string> throughDefaultLogger(const std::string& text) {
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  spdlog::warn(text);
+  spdlog::default_logger()->flush();
+  std::string out = testing::internal::GetCapturedStdout();
+  return {out, testing::internal::GetCapturedStderr()};
+}
+
 TEST(ServerLog, BannerAndDefaultLogger) {
   EXPECT_STREQ(kVersionBanner, "Vexlan v.4.6.2 build 6183 on Linux (x86-64)");
+  // Until then the default logger is spdlog's own.
+  EXPECT_THAT(throughDefaultLogger("before").first, testing::HasSubstr("before"));
   init_default_logger();
   EXPECT_EQ(spdlog::default_logger()->name(), "");
+  auto [out, err] = throughDefaultLogger("library says hello");
+  EXPECT_EQ(out, "");
+  EXPECT_THAT(err, testing::HasSubstr("library says hello"));
   init_default_logger();  // again at a restart of the main function: still fine
-  EXPECT_EQ(spdlog::default_logger()->name(), "");
+  EXPECT_THAT(throughDefaultLogger("again").second, testing::HasSubstr("again"));
   report_event("vexlan log test: report_event reaches syslog");
 }
 

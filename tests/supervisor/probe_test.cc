@@ -38,6 +38,11 @@ TEST(Probe, ExitStatusFollowsHowTheRunEnded) {
     EXPECT_THAT(o.err, HasSubstr("-\n" + c.err)) << c.action;  // right after the banner
   }
   EXPECT_THAT(vxtest::readFile(dir.file("server.log")), HasSubstr(": Fatal error: probe cannot"));
+  // The default logger vexland registers at start-up writes to standard error, where
+  // spdlog's own would write to standard output.
+  Outcome spd = vxtest::run(kProbe, {"-v"}, {{"VXPROBE_ACTION", "spdlog"}});
+  EXPECT_THAT(spd.err, HasSubstr("probe speaks through spdlog"));
+  EXPECT_EQ(spd.out, "");
 
   // The background launcher tells the same from the daemon's end; the daemon's start-up
   // errors reach the launcher's standard error.
