@@ -316,9 +316,50 @@ INSTANTIATE_TEST_SUITE_P(
                 "id 30 which we don't know..."}),
     [](const testing::TestParamInfo<Failure>& info) { return info.param.name; });
 
+// What a worker asks of the supervisor about other workers, and what the supervisor says: a
+// peer that cannot exist, a spawn of a worker that is not demand-loaded, an event the
+// supervisor does not take, and a reply for a demand-loaded worker that has left meanwhile.
+TEST(Server, RoutingAndControlRequestsAreLogged) {
+  Server s;
+  const std::string go = s.dir() + "/go", enough = s.dir() + "/enough";
+  std::map<std::string, std::string> env =
+      vxtest::probeWorker("await:" + go + ",jitter:" + enough, s.dir() + "/probe.out");
+  env.insert({{"VXW_TSDB_SEND", "bnch:1"},
+              {"VXW_DBMS_SEND", "main:1"},
+              {"VXW_DBMS_REQUEST_SPAWN", "bnch"},
+              {"VXW_SCHD_SEND", "keyg:1"},
+              {"VXW_KEYG_ENTROPY", "32"},
+              {"VXW_KEYG_EXIT", "0:300"}});
+  s.start(env);
+  ASSERT_TRUE(s.waitLog(" is neither running nor able to be autostarted.")) << s.log();
+  ASSERT_TRUE(s.waitLog("!!! vexland got bad message REQUEST_RESULT from [dbms]. ignoring !!!"));
+  ASSERT_TRUE(s.waitLog("[tsdb]: send to bnch refused by the supervisor: messages lost"));
+  std::string log = s.log();
+  EXPECT_THAT(log, HasSubstr(": Sender ID: 20\n"));
+  EXPECT_THAT(log, HasSubstr(":  wanted to send message to ID: 9\n"));
+  EXPECT_THAT(log, HasSubstr(": . But ID: 9\n"));
+  EXPECT_THAT(log, HasSubstr("Ignoring request from [dbms] to spawn bnch: it is not a "
+                             "demand-loaded worker"));
+  // keyg, started for schd, asks for more entropy than the pool holds and leaves; once the
+  // probe's traffic has filled the pool, the answer starts keyg again.
+  ASSERT_TRUE(s.waitLog("Process [keyg] successfully shut down")) << s.log();
+  EXPECT_THAT(s.log(), Not(HasSubstr("Auto-starting process")));
+  vxtest::writeFile(go, "");
+  EXPECT_TRUE(s.waitLog("Auto-starting process for queue [keyg]", 30s)) << s.log();
+  vxtest::writeFile(enough, "");
+  Outcome o = s.stop();
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_TRUE(s.allGone());
+}
+
 TEST(Server, AStopBeforeEveryWorkerIsUpNeverReportsTheServerUp) {
   Server s;
-  s.start({{"VXW_SCHD_INIT_DELAY_MS", "3000"}, {"VXW_SCHD_TRACE", "1"}});
+  // The scheduler comes up only after the stop has begun, and then asks for a peer and a
+  // spawn: neither starts anything any more.
+  s.start({{"VXW_SCHD_INIT_DELAY_MS", "3000"},
+           {"VXW_SCHD_TRACE", "1"},
+           {"VXW_SCHD_REQUEST_SPAWN", "kngt"},
+           {"VXW_SCHD_SEND", "keyg:1"}});
   ASSERT_TRUE(s.waitLog("[schd]: started as")) << s.log();
   Outcome o = s.stop();
   const std::string log = s.log();
@@ -328,6 +369,10 @@ TEST(Server, AStopBeforeEveryWorkerIsUpNeverReportsTheServerUp) {
   EXPECT_THAT(o.err, Not(HasSubstr("Vexlan: Spawned OK.")));
   EXPECT_THAT(o.err, HasSubstr("Vexlan: Failed initializing.\n"));
   EXPECT_EQ(o.status, 1);
+  EXPECT_THAT(log, HasSubstr("vexland ignoring request for spawn of demand-load process because "
+                             "of shutdown in progress"));
+  EXPECT_THAT(log, HasSubstr("Ignoring request to spawn keyg because of event from id schd"));
+  EXPECT_THAT(log, Not(HasSubstr("Spawned vexlan-keygen")));
   EXPECT_TRUE(s.allGone());
 }
 
