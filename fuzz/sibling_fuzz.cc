@@ -1,16 +1,19 @@
-// Feeds what a hostile child could send to the supervisor's messenger: control messages, raw
-// bytes on its FIFO, and block headers written into the children's areas. The messenger may
-// refuse them with error::Exception; it must never crash, read or write outside the pool, or
-// let its own area lose its tiling.
+// Feeds what a hostile child could send to the supervisor's messenger: control messages and raw
+// bytes on the parent's FIFO and on a child's own channel, block headers written into the
+// children's areas, and any bytes written anywhere in the live pool, the parent's own area
+// included. The messenger may refuse them with error::Exception; it must never crash, read or
+// write outside the pool, or let its own view of its area lose its tiling.
 //
 // Input: a sequence of records, each an op byte and its operands:
 //   0 msg[8]               a control message into the parent's FIFO
 //   1 child idx[2] hdr[16] a block header at its area + 8 * idx
 //   2 len data[len%17]     raw bytes into the parent's FIFO
-//   3                      the parent reads its FIFO
+//   3                      the parent reads its FIFO and the channel
 //   4 child len            the parent writes a message of len bytes to the child
 //   5 child                the supervisor reports the child dead
 //   6 answer               the peer-request hook's next answer (odd: grant)
+//   7 len data[len%17]     raw bytes on child 2's channel
+//   8 area at[2] len data[len%33]  bytes at any offset of an area (0: the parent's own)
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -34,26 +37,39 @@ class FuzzParent : public io::SiblingMessengerParent {
   bool grant = false;
 };
 
-// The children are fakes: a FIFO each, which the parent opens when they say IAmUp.
+// The children are fakes: a FIFO each, which the parent opens when they say IAmUp. Child 1
+// speaks on the parent's FIFO, child 2 on a channel of its own.
 struct World {
   FuzzParent parent;
   io::SiblingMessenger pm{parent};
   std::unique_ptr<io::FifoReader> kids[3];
   int fifo0;
+  int channel2;
 
   World() {
     fifo0 = ::open(pm.fifoPath().c_str(), O_WRONLY | O_NONBLOCK);
+    {
+      auto channel = pm.childChannel(2);
+      io::Variables vars;
+      std::vector<int> inherit;
+      channel->pass(vars, "smem", inherit);
+      channel2 = ::dup(std::atoi(vars["smem::channel"].c_str()));
+    }
     for (int id = 1; id <= 2; ++id) {
       kids[id] = std::make_unique<io::FifoReader>(io::fifoPath(parent.fifoPrefix(), id));
-      put(io::ControlMessage::withId(io::MessageType::IAmUp, id, id).pack());
+      uint64_t up = io::ControlMessage::withId(io::MessageType::IAmUp, id, id).pack();
+      write(id == 1 ? fifo0 : channel2, &up, 8);
     }
     poll();
   }
-  ~World() { ::close(fifo0); }
+  ~World() {
+    ::close(fifo0);
+    ::close(channel2);
+  }
 
-  void put(uint64_t word) { raw(&word, 8); }
-  void raw(const void* p, size_t n) {
-    if (::write(fifo0, p, n) < 0) poll();  // full: let the parent read first
+  void raw(const void* p, size_t n) { write(fifo0, p, n); }
+  void write(int fd, const void* p, size_t n) {
+    if (::write(fd, p, n) < 0) poll();  // full: let the parent read first
   }
   void poll() {
     for (int i = 0; i < 64; ++i) {
@@ -70,7 +86,8 @@ struct World {
     }
     checkOwnArea();
   }
-  // The parent's own area stays tiled exactly (its allocator asserts on anything else).
+  // The parent's view of its own area stays tiled exactly (its allocator asserts on anything
+  // else), whatever was written into the area itself.
   void checkOwnArea() {
     const io::AreaAllocator& a = pm.allocator();
     uint64_t o = a.areaOffset(), prev = 0;
@@ -97,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   };
   while (i < size) {
     uint8_t op = data[i++];
-    switch (op % 7) {
+    switch (op % 9) {
       case 0:
         if (auto p = take(8)) w.raw(p, 8);
         break;
@@ -135,11 +152,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
       }
       case 5:
-        if (auto p = take(1)) w.pm.siblingDied(1 + *p % 3);
+        if (auto p = take(1)) {
+          try {
+            w.pm.siblingDied(1 + *p % 3);
+          } catch (const error::Exception&) {
+            // Freeing what the dead child held met an overwritten header of our own area.
+          }
+        }
         break;
       case 6:
         if (auto p = take(1)) w.parent.grant = *p & 1;
         break;
+      case 7: {
+        auto n = take(1);
+        if (n == nullptr) break;
+        if (auto p = take(*n % 17)) w.write(w.channel2, p, *n % 17);
+        break;
+      }
+      case 8: {
+        auto p = take(4);
+        if (p == nullptr) break;
+        const auto* area = w.parent.findArea(p[0] % 3);
+        size_t n = p[3] % 33;
+        auto bytes = take(n);
+        if (area == nullptr || bytes == nullptr || n > area->size) break;
+        uint64_t o = area->offset + (p[1] | p[2] << 8) % (area->size - n + 1);
+        std::memcpy(pool + o, bytes, n);
+        break;
+      }
     }
   }
   w.poll();

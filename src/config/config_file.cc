@@ -1,9 +1,13 @@
 #include "config/config_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <cerrno>
-#include <filesystem>
-#include <fstream>
+#include <ext/stdio_filebuf.h>
+#include <istream>
 
 #include "error/exception.h"
 #include "error/system_text.h"
@@ -81,13 +85,24 @@ void read_config_stream(std::istream& in, ConfigMap& map) {
 }
 
 void read_config_file(const std::string& path, ConfigMap& map) {
-  std::ifstream in(path, std::ios::in | std::ios::binary);
-  std::error_code ec;
-  if (!in || std::filesystem::is_directory(path, ec)) {
-    const int code = in ? EISDIR : errno;
-    throw error::EFStreamError(
-        "Cannot open configuration file \"" + path + "\": " + error::systemText(code), code);
+  auto fail = [&](const std::string& why, int code) {
+    throw error::EFStreamError("Cannot open configuration file \"" + path + "\": " + why, code);
+  };
+  // Opened without blocking, so that a FIFO (or a device) in its place cannot hold the start;
+  // only a regular file, or a symbolic link to one, is read.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    const int code = errno;
+    fail(error::systemText(code), code);
   }
+  struct stat st = {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int code = S_ISDIR(st.st_mode) ? EISDIR : 0;
+    ::close(fd);
+    fail(code != 0 ? error::systemText(code) : "not a regular file", code);
+  }
+  __gnu_cxx::stdio_filebuf<char> buf(fd, std::ios::in);  // closes fd
+  std::istream in(&buf);
   read_config_stream(in, map);
 }
 

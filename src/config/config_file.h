@@ -12,7 +12,9 @@ namespace config {
 inline constexpr std::size_t kMaxConfigLine = 10239;
 
 // Loads the file at `path` into `map`. A file that cannot be opened throws
-// error::EFStreamError; a malformed line throws error::EParseError.
+// error::EFStreamError, and so does anything but a regular file or a symbolic link to one
+// ("...: not a regular file"), at once: a FIFO in its place never holds the caller. A
+// malformed line throws error::EParseError.
 void read_config_file(const std::string& path, ConfigMap& map);
 
 // The same over an open stream (CR LF line ends read as LF).

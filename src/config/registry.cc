@@ -56,13 +56,16 @@ void read_registry(Registry& root, const std::string& path, ConfigMap& map, bool
 }
 
 void write_registry(Registry& root, const std::string& path,
-                    const std::map<std::string, std::string>& values) {
+                    const std::map<std::string, std::string>& values,
+                    const std::set<std::string>& withheld) {
   openOrCreate(root, path, "Cannot open path ");
   std::vector<std::pair<std::string, std::string>> list(values.begin(), values.end());
   std::string failed;
   if (int rc = root.writeValues(path, list, failed)) {
     auto it = values.find(failed);
-    const std::string text = it == values.end() ? std::string() : it->second;
+    const std::string text = it == values.end()            ? std::string()
+                             : withheld.count(failed) != 0 ? std::string("(withheld)")
+                                                           : it->second;
     throw error::syserror(
         "Couldn't create registryvalue in key " + path + " valuename " + failed + " value " + text,
         rc);

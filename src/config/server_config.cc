@@ -224,11 +224,17 @@ void read_server_config(const ConfigMap& map, control::Server_Configuration_Fiel
   c.ios_cert_path = get_string_opt(map, "ios_cert_path", ".");
 }
 
+void read_supervisor_settings(const ConfigMap& map, SupervisorSettings& s) {
+  s.worker_stall_limit = u32(get_integer_opt(map, "worker_stall_limit", 1, 86400, 120));
+}
+
 void load_server_config(const std::optional<std::string>& file,
-                        control::Server_Configuration_Fields& cfg) {
+                        control::Server_Configuration_Fields& cfg, SupervisorSettings* settings) {
   auto user = SqliteRegistry::forRoot(RegistryRoot::User);
   auto machine = SqliteRegistry::forRoot(RegistryRoot::Machine);
-  read_server_config(load_config_map(file, *user, *machine), cfg, processorCount());
+  ConfigMap map = load_config_map(file, *user, *machine);
+  read_server_config(map, cfg, processorCount());
+  if (settings != nullptr) read_supervisor_settings(map, *settings);
 }
 
 unsigned processorCount() {

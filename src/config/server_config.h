@@ -30,9 +30,23 @@ ConfigMap load_config_map(const std::optional<std::string>& file, Registry& user
 void read_server_config(const ConfigMap& map, control::Server_Configuration_Fields& cfg,
                         unsigned processors);
 
-// The start-up reading: the file if one is named, else the registry roots on disk.
+// Options of the supervisor itself. They are read from the same file or registry key, after
+// every option of the server configuration, but never sent to workers: the SERVER_CONFIGURATION
+// payload stays as it is.
+struct SupervisorSettings {
+  // worker_stall_limit: how long, in seconds, a worker may leave an event half-sent, or leave
+  // the supervisor's events for it untaken, before the server ends it.
+  uint32_t worker_stall_limit = 120;
+};
+
+// Fills `s` from `map`; a value out of range throws as every other option does.
+void read_supervisor_settings(const ConfigMap& map, SupervisorSettings& s);
+
+// The start-up reading: the file if one is named, else the registry roots on disk. The
+// supervisor's own settings are read when `settings` is given (vexlanctl checks them too).
 void load_server_config(const std::optional<std::string>& file,
-                        control::Server_Configuration_Fields& cfg);
+                        control::Server_Configuration_Fields& cfg,
+                        SupervisorSettings* settings = nullptr);
 
 // The number of processors the system reports (0 when it reports none).
 unsigned processorCount();

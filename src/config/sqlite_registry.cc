@@ -4,6 +4,7 @@
 #include <pwd.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -60,6 +61,17 @@ class Statement {
   int rc_;
 };
 
+// How long an operation waits for a database another process holds: $VX_REGISTRY_BUSY_MS
+// when set (tests), else kBusyTimeoutMs.
+int busyTimeoutMs() {
+  const std::string v = env("VX_REGISTRY_BUSY_MS");
+  char* end = nullptr;
+  long ms = v.empty() ? -1 : std::strtol(v.c_str(), &end, 10);
+  return ms >= 0 && ms <= 3600000 && end != nullptr && *end == '\0'
+             ? static_cast<int>(ms)
+             : SqliteRegistry::kBusyTimeoutMs;
+}
+
 constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS keys(id INTEGER PRIMARY KEY, path BLOB NOT NULL UNIQUE);"
     "CREATE TABLE IF NOT EXISTS vals(id INTEGER PRIMARY KEY, key INTEGER NOT NULL,"
@@ -97,7 +109,26 @@ std::unique_ptr<SqliteRegistry> SqliteRegistry::forRoot(RegistryRoot root) {
   return std::make_unique<SqliteRegistry>(registryLocation(root), registrySkeleton(root));
 }
 
+bool SqliteRegistry::onReadOnlyFileSystem() const {
+  struct statvfs fs;
+  std::filesystem::path dir = std::filesystem::path(file_).parent_path();
+  return ::statvfs(dir.empty() ? "." : dir.c_str(), &fs) == 0 && (fs.f_flag & ST_RDONLY) != 0;
+}
+
 int SqliteRegistry::code(int rc) const {
+  // SQLite reports a read-only file system in several ways (a read-only database, a journal
+  // it cannot open, ENOENT for a file it could not create); the administrator needs to hear
+  // the one reason behind them all.
+  switch (rc & 0xff) {
+    case SQLITE_IOERR:
+    case SQLITE_CANTOPEN:
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+      if (onReadOnlyFileSystem()) return EROFS;
+      break;
+    default:
+      break;
+  }
   switch (rc & 0xff) {
     case SQLITE_IOERR:
     case SQLITE_CANTOPEN:
@@ -145,7 +176,7 @@ int SqliteRegistry::open(bool create) {
     db_ = nullptr;
     return err;
   }
-  sqlite3_busy_timeout(db_, 5000);
+  sqlite3_busy_timeout(db_, busyTimeoutMs());
   int err = exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;");
   if (err) {
     sqlite3_close_v2(db_);
@@ -275,7 +306,11 @@ int SqliteRegistry::writeValues(const std::string& path,
       set.reset();
     }
   }
-  return finish(err);
+  err = finish(err);
+  // Every value was taken and the commit failed (a full disk shows up here): the write failed
+  // on the last of them.
+  if (err != 0 && failed.empty() && !values.empty()) failed = values.back().first;
+  return err;
 }
 
 }  // namespace config

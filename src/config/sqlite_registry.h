@@ -27,6 +27,10 @@ std::vector<std::string> registrySkeleton(RegistryRoot root);
 
 class SqliteRegistry : public Registry {
  public:
+  // How long an operation waits for a database that another process holds (an administrator's
+  // sqlite3, a backup) before it fails with EBUSY; $VX_REGISTRY_BUSY_MS overrides it.
+  static constexpr int kBusyTimeoutMs = 20000;
+
   // Nothing is opened yet: reading a database that does not exist reports ENOENT without
   // creating it; the first key creation or write creates it (mode 0600, as it holds the
   // saved entropy) with its directory and `skeleton`.
@@ -56,7 +60,9 @@ class SqliteRegistry : public Registry {
   // The id of key `path` in `id`; ENOENT when there is none.
   int keyId(const std::string& path, long long& id);
   int exec(const char* sql);
+  // The errno for an SQLite result; EROFS whenever the database's file system is read-only.
   int code(int rc) const;
+  bool onReadOnlyFileSystem() const;
 
   std::string file_;
   std::vector<std::string> skeleton_;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <set>
 
 #include "error/exception.h"
 
@@ -50,10 +51,12 @@ void VariableStore::store(const Vars& updates) {
       vars_[name] = value;
     }
   }
+  // The saved entropy pool never appears in a message: logs are read by more people.
+  const std::set<std::string> secret = {kEntropyVariable};
   try {
-    write_registry(user_, kVariablesKey, vars_);
+    write_registry(user_, kVariablesKey, vars_, secret);
   } catch (const std::exception&) {
-    write_registry(machine_, kVariablesKey, vars_);
+    write_registry(machine_, kVariablesKey, vars_, secret);
   }
 }
 

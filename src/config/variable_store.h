@@ -11,6 +11,9 @@
 namespace config {
 
 inline constexpr const char* kVariablesKey = "SOFTWARE\\Vexlan\\VXServer\\Variables";
+// The variable that keeps the server's entropy pool across restarts. It is the server's own:
+// workers neither see it nor set it.
+inline constexpr const char* kEntropyVariable = "entropy";
 
 class VariableStore {
  public:

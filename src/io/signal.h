@@ -26,6 +26,12 @@ class Signal : public virtual Selectable {
 
   void set() const;
   void reset() const;
+  // Resets the signal and tells whether what set it counts. Here every setting does; a signal
+  // that other processes can set (a named event) counts only the settings of those allowed.
+  virtual bool take() const {
+    reset();
+    return true;
+  }
   int fd() const { return fd_; }
   // What set() writes 8 bytes to; a signal handler may write there itself.
   int setFd() const { return set_fd_ >= 0 ? set_fd_ : fd_; }

@@ -19,6 +19,13 @@ void EntropyPool::feed(uint32_t value, uint32_t credit) {
   collect();
 }
 
+void EntropyPool::stir(const std::string& fresh) {
+  if (fresh.empty()) return;
+  hash_.update(fresh.size(), fresh.data());
+  for (size_t i = 0; i < bytes_.size(); ++i)
+    bytes_[i] = static_cast<char>(bytes_[i] ^ fresh[i % fresh.size()]);
+}
+
 void EntropyPool::collect() {
   if (count_ < 16 * hash_.digestSize() || bytes_.size() >= kMaxBytes) return;
   uint8_t digest[Md5::kDigestSize];

@@ -35,6 +35,12 @@ class EntropyPool {
   // real entropy exists.
   std::string stretchedTake(size_t n, const std::function<TimeValue()>& clock);
 
+  // Mixes bytes from an outside source (the kernel's generator) into the hash and into every
+  // pool byte (byte i with fresh byte i modulo its length), without credit. With fresh bytes
+  // at least as many as the pool holds, what the pool held before (a saved pool somebody may
+  // know) no longer tells anything about what it holds now.
+  void stir(const std::string& fresh);
+
   // "<pool bytes in hex>:<count>:<md5 state text>".
   std::string save() const;
   // Reads a text written by save(). The text is stored outside this process, so anything

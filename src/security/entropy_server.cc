@@ -1,6 +1,12 @@
 #include "security/entropy_server.h"
 
+#include <sys/random.h>
+
+#include <algorithm>
+#include <cerrno>
+
 #include "error/exception.h"
+#include "error/system_text.h"
 
 namespace security {
 
@@ -72,6 +78,28 @@ void EntropyServer::service() {
       replies_.pureEntropy(r.from, pool_.take(n));
     }
   }
+}
+
+void EntropyServer::stirFromKernel() {
+  std::string fresh(std::max(pool_.available(), RandomGenerator::kSeedSize), '\0');
+  size_t done = 0;
+  bool waited = false;
+  while (done < fresh.size()) {
+    // Only at early boot is the kernel's generator not ready; then the start waits for it.
+    ssize_t n = ::getrandom(fresh.data() + done, fresh.size() - done, waited ? 0 : GRND_NONBLOCK);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN && !waited) {
+      log("Waiting for the kernel's random generator to be ready");
+      waited = true;
+      continue;
+    }
+    if (n <= 0) {
+      log("Cannot read random bytes from the kernel: " + error::systemText(n < 0 ? errno : EIO));
+      return;
+    }
+    done += static_cast<size_t>(n);
+  }
+  pool_.stir(fresh);
 }
 
 void EntropyServer::restore(const std::string& text) {

@@ -58,6 +58,11 @@ class EntropyServer {
   std::string save() const { return pool_.save(); }
   // Restores the pool from a saved text. A malformed text is logged and ignored.
   void restore(const std::string& text);
+  // Stirs fresh bytes from the kernel (getrandom) into the pool, as many as it holds and at
+  // least a seed's worth, so that a restored pool never decides the output alone. Run at
+  // every start before any request is served; a failure is logged and leaves the pool as it
+  // was.
+  void stirFromKernel();
 
   const EntropyPool& pool() const { return pool_; }
   const TimingCollector& collector() const { return collector_; }

@@ -7,6 +7,8 @@
 #include "supervisor/log_level_relay.h"
 #include "supervisor/main_process.h"
 #include "supervisor/slog.h"
+#include "supervisor/worker_streams.h"
+#include "util/text.h"
 
 namespace supervisor {
 
@@ -16,32 +18,63 @@ namespace {
 // entropy arrives slowly, and a worker asking faster must not grow the supervisor.
 constexpr size_t kMaxWaitingRandomRequests = 65536;
 
+// Events that wait for a worker, beyond which its own requests are no longer read: they stay in
+// its area, and the worker is held back by its own back-pressure instead of growing the
+// supervisor.
+constexpr size_t kMaxWaitingOutput = 1 << 20;
+
 }  // namespace
 
 void MainProcess::onWorkerReadable(VexlanProcess& p) {
-  // One message may hold several events; those already in hand are read at once, since the
-  // stream reports only what it has not handed out yet.
+  WorkerInput& in = p.input();
+  if (in.partial()) {
+    try {
+      in.takeIn();
+    } catch (const error::Exception& e) {
+      if (p.killed) return streamEnded(p);
+      emergency("Reading from process " + p.tag() + " caused: " + e.what());
+    }
+    // An incomplete event is read again only once more of it has arrived, and not for every
+    // small piece (the stall timer comes back for it).
+    if (!in.untried()) return;
+    if (TimeValue::now() < in.retryAt()) return armStallTimer();
+  }
+  // The events of one message (and what an incomplete event held) are read at once; the next
+  // message waits for the selector, so that one worker does not keep the others waiting.
   do {
     if (p.prim().readPending() == 0) {
-      const uint8_t* unused;
-      try {
-        p.sibling().istream().readBegin(unused);
-      } catch (const io::EEndOfStream&) {
-        streamEnded(p);
-        return;
-      } catch (const io::ENotReady&) {
-        return;
+      switch (in.state()) {
+        case WorkerInput::State::Nothing:
+          return;
+        case WorkerInput::State::Ended:
+          return streamEnded(p);
+        case WorkerInput::State::Data:
+          break;
       }
     }
+    if (p.output().queued() > kMaxWaitingOutput) return pauseReading(p);
+    in.beginEvent(p.prim().readPending());
     try {
       std::unique_ptr<queues::event> ev = queues::readEvent(p.prim());
+      in.endEvent();
+      p.partial_event.stop();
       dispatch(p, *ev);
+    } catch (const WorkerInput::Incomplete&) {
+      // The rest may take its time; the loop goes on meanwhile.
+      const TimeValue now = TimeValue::now();
+      in.suspend(now);
+      if (!p.partial_event.running) {
+        p.partial_event.start(now);
+        armStallTimer();
+      }
+      return;
     } catch (const io::ESiblingProtocolError&) {
       throw;
     } catch (const error::Exception& e) {
+      if (p.killed) return streamEnded(p);
       emergency("Reading from process " + p.tag() + " caused: " + e.what());
     }
-  } while (p.prim().readPending() > 0);
+  } while (p.prim().readPending() > 0 || in.holding());
 }
 
 void MainProcess::streamEnded(VexlanProcess& p) {
@@ -62,20 +95,24 @@ void MainProcess::dispatch(VexlanProcess& p, queues::event& ev) {
     case queues::INIT_OK:
       return onInitOk(p, ev);
     case queues::SYSTEM_LOG_REQUEST:
-      slog(p.tag() + ": " + queues::as<queues::SYSTEM_LOG_REQUEST>(ev)->payload.msg);
+      slog(p.tag() + ": " +
+           util::escapeControls(queues::as<queues::SYSTEM_LOG_REQUEST>(ev)->payload.msg));
       return;
     case queues::REQUEST_SERVER_CONFIGURATION: {
       queues::ev<queues::SERVER_CONFIGURATION> reply(queues::QUEUE_MAIN, ev.inresponse, cfg_);
       return sendToProcess(p, reply, queues::QUEUE_MAIN);
     }
     case queues::REQUEST_SERVER_VARIABLE_FIELDS: {
+      // The saved entropy pool is the server's own: a worker that saw it could predict what
+      // the generator gives the others.
+      config::VariableStore::Vars vars = vars_.snapshot();
+      vars.erase(config::kEntropyVariable);
       queues::ev<queues::RETURN_SERVER_VARIABLE_FIELDS> reply(queues::QUEUE_MAIN, ev.inresponse,
-                                                              {vars_.snapshot()});
+                                                              {std::move(vars)});
       return sendToProcess(p, reply, queues::QUEUE_MAIN);
     }
     case queues::STORE_SERVER_VARIABLE_FIELDS:
-      vars_.store(queues::as<queues::STORE_SERVER_VARIABLE_FIELDS>(ev)->payload.vars);
-      return;
+      return onStoreVariables(p, ev);
     case queues::REQUEST_SPAWN_PROCESS:
       return onSpawnRequest(p, queues::as<queues::REQUEST_SPAWN_PROCESS>(ev)->payload);
     case queues::GET_PURE_ENTROPY:
@@ -142,6 +179,27 @@ void MainProcess::onInitOk(VexlanProcess& p, const queues::event& ev) {
     }
   }
   stopOrderStep();
+}
+
+void MainProcess::onStoreVariables(VexlanProcess& p, const queues::event& ev) {
+  const auto& vars = queues::as<queues::STORE_SERVER_VARIABLE_FIELDS>(ev)->payload.vars;
+  // A worker that set it would choose the next run's entropy pool. The whole store is
+  // refused, so that none of it is applied by halves.
+  if (vars.count(config::kEntropyVariable) != 0) {
+    slog("Refused a store of server variables by " + p.tag() + ": the variable \"" +
+         config::kEntropyVariable + "\" is the server's own");
+    return refuse({p.entry.queue, ev.inresponse},
+                  std::string("Variable \"") + config::kEntropyVariable + "\" is reserved");
+  }
+  try {
+    vars_.store(vars);
+  } catch (const error::Exception& e) {
+    // The registry, not the worker, failed (busy, full, read-only): the worker hears of it,
+    // the server goes on, and the values stay in memory for the next store that succeeds.
+    slog("Cannot store the server variables of " + p.tag() + ": " + e.what());
+    refuse({p.entry.queue, ev.inresponse},
+           std::string("Cannot store server variables: ") + e.what());
+  }
 }
 
 void MainProcess::onSpawnRequest(VexlanProcess& p, queues::queue_t queue) {

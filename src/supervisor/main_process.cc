@@ -14,6 +14,7 @@
 #include "supervisor/slog.h"
 #include "supervisor/worker_directory.h"
 #include "util/parse.h"
+#include "util/text.h"
 
 namespace supervisor {
 
@@ -35,10 +36,12 @@ TimeValue netcheckInterval() {
 }  // namespace
 
 MainProcess::MainProcess(io::Signal& shutdown, control::Server_Configuration_Fields& cfg,
-                         config::VariableStore& vars, std::string status_path)
+                         config::VariableStore& vars, std::string status_path,
+                         TimeValue stall_limit)
     : shutdown_(shutdown),
       cfg_(cfg),
       vars_(vars),
+      stall_limit_(stall_limit),
       netcheck_(
           cfg.custom_netcheck_conf,
           [this](const config::NetCheckList& list) {
@@ -58,6 +61,7 @@ MainProcess::~MainProcess() {
   killAll();
   if (!all_up_) entry::notifyFailedInitializing();
   if (selector_.contains(netcheck_timer_)) selector_.remove(netcheck_timer_);
+  if (selector_.contains(stall_timer_)) selector_.remove(stall_timer_);
   if (selector_.contains(shutdown_)) selector_.remove(shutdown_);
 }
 
@@ -72,15 +76,20 @@ void MainProcess::unwatch(io::Selectable& s) {
 void MainProcess::start(const std::vector<WorkerEntry>& startup) {
   watch(shutdown_, makeClosure(this, &MainProcess::onShutdownSignal));
   watch(netcheck_timer_, makeClosure(this, &MainProcess::onNetCheckTimer));
+  watch(stall_timer_, makeClosure(this, &MainProcess::onStallTimer));
   watch(entry::logRotationSignal(), makeClosure(this, &MainProcess::onLogRotation));
   watch(reaper_.signal(), makeClosure(this, &MainProcess::onChildSignal));
 
-  std::string saved = vars_.get("entropy");
+  std::string saved = vars_.get(config::kEntropyVariable);
   if (!saved.empty()) entropy_.restore(saved);
+  // Before any request is served: whoever knows the saved pool still cannot tell what the
+  // pool holds now.
+  entropy_.stirFromKernel();
 
   const uint64_t mapsize = uint32_t{cfg_.smem_size} << 20;
   smparent_ =
       std::make_unique<SMParent>(*this, cfg_.smem_prefix, mapsize, sliceUnit(cfg_.smem_size));
+  // Workers reach the supervisor only through channels of their own.
   io::SiblingMessenger& messenger = smparent_->createMessenger();
   watch(messenger.newSiblings(), makeClosure(this, &MainProcess::onNewSibling));
 
@@ -94,14 +103,19 @@ void MainProcess::run() {
     try {
       Handler handler = selector_.poll().second;
       (*handler)();
+      if (deferred_) std::rethrow_exception(std::exchange(deferred_, nullptr));
+      // Writes to workers happen here too (answers from the entropy pool).
+      afterHandler();
+    } catch (const io::EPoolCorrupted& e) {
+      poolCorrupted(e.what());
     } catch (const io::ESiblingProtocolError& e) {
-      // The messenger refused what a worker put on its FIFO or into the pool.
-      VexlanProcess* p = registry_.findByQueue(static_cast<queues::queue_t>(e.sibling()));
+      // The messenger refused what a worker put on its channel or into the pool. Only a sender
+      // the kernel vouches for is named.
+      VexlanProcess* p =
+          e.verified() ? registry_.findByQueue(static_cast<queues::queue_t>(e.sibling())) : nullptr;
       emergency(p != nullptr ? "Process " + p->tag() + " broke the messaging protocol: " + e.what()
                              : e.what());
     }
-    if (deferred_) std::rethrow_exception(std::exchange(deferred_, nullptr));
-    afterHandler();
   }
 }
 
@@ -116,7 +130,7 @@ void MainProcess::afterHandler() {
 }
 
 void MainProcess::saveState() {
-  vars_.store({{"entropy", entropy_.save()}});
+  vars_.store({{config::kEntropyVariable, entropy_.save()}});
 }
 
 void MainProcess::spawnWorker(WorkerEntry entry) {
@@ -124,11 +138,17 @@ void MainProcess::spawnWorker(WorkerEntry entry) {
   spec.program = entry.exe;
   spec.program_dir = workerDirectory();
   spec.priority = static_cast<int>(entry.priority);
-  spec.passables["smem"] = smparent_.get();
+  // The pool, and the one channel on which the supervisor hears this worker: what arrives there
+  // is the worker's doing, whatever id it claims. Our copy of the writing end goes once the
+  // process has started.
+  std::unique_ptr<io::SiblingMessenger::ChildChannel> channel =
+      smparent_->messenger().childChannel(entry.queue);
+  spec.passables["smem"] = channel.get();
   // Standard output joins standard error: both are logged. A worker writing to an output
   // nobody reads would block once the pipe is full.
   spec.stderr_to_stdout = true;
   auto child = std::make_unique<io::Process>(spec);
+  channel.reset();
   if (child->priorityRefused() && !priority_refusal_logged_) {
     priority_refusal_logged_ = true;
     slog("Cannot raise the priority of [" + entry.sname +
@@ -156,12 +176,20 @@ void MainProcess::onWorkerStderr(VexlanProcess& p) {
     unwatch(err);
     return;
   }
-  std::string text;
-  for (size_t i = 0; i < n; ++i) {
-    if (data[i] != '\n') text += static_cast<char>(data[i]);
-  }
+  std::string text(reinterpret_cast<const char*>(data), n);
   err.readCommit(n);
-  if (!text.empty()) slog("Process " + p.tag() + ": " + text);
+  logOutput(p, text);
+}
+
+void MainProcess::logOutput(const VexlanProcess& p, std::string_view text) {
+  // One log line per line of output, its control characters escaped: nothing a worker writes
+  // can end a log line early or start one that looks like the supervisor's.
+  while (!text.empty()) {
+    size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    if (!line.empty()) slog("Process " + p.tag() + ": " + util::escapeControls(line));
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+  }
 }
 
 void MainProcess::drainStderr(VexlanProcess& p) {
@@ -183,8 +211,7 @@ void MainProcess::drainStderr(VexlanProcess& p) {
     for (ssize_t n; text.size() < 65536 && (n = ::read(err.fd(), buf, sizeof buf)) > 0;)
       text.append(buf, static_cast<size_t>(n));
   }
-  std::erase(text, '\n');
-  if (!text.empty()) slog("Process " + p.tag() + ": " + text);
+  logOutput(p, text);
   p.stderr_eos = true;
   unwatch(err);
 }
@@ -209,7 +236,9 @@ void MainProcess::onNetCheckTimer() {
 
 void MainProcess::onLogRotation() {
   try {
-    entry::serveLogRotation();
+    if (entry::serveLogRotation() == entry::Rotation::TooSoon) {
+      slog("Log rotation request ignored: the logs were rotated less than a second ago");
+    }
   } catch (const error::Exception& e) {
     slog(std::string("Error rotating logs: ") + e.what());
   }

@@ -8,12 +8,16 @@
 //
 // A worker is another program, so nothing it does may break the supervisor: bad events, bad
 // messaging, an unexpected end or a stall are reported through entry::reportFatal and end the
-// run through the emergency path, which kills every worker.
+// run through the emergency path, which kills every worker. Nor may it hold the loop: an event
+// a worker sends only part of is kept until the rest arrives, events for a worker that does not
+// take them wait in memory, and the stall limit ends a worker that keeps either up.
 #pragma once
 
+#include <chrono>
 #include <exception>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "config/netcheck_watcher.h"
@@ -29,6 +33,7 @@
 #include "supervisor/process_registry.h"
 #include "supervisor/sm_parent.h"
 #include "supervisor/status_file.h"
+#include "util/rate_limit.h"
 
 namespace supervisor {
 
@@ -39,10 +44,15 @@ class EmergencyShutdown {};
 
 class MainProcess : private MetricBroker::Outbox, private security::EntropyReplies {
  public:
+  // The least time between two progress dumps of a shutdown in progress.
+  static constexpr std::chrono::seconds kMinProgressDumpInterval{1};
+
   using Handler = refcount_ptr<BindBase<void>>;
 
+  // `stall_limit`: how long a worker may keep an event incomplete, or leave its events untaken
+  // while it holds part of the supervisor's area (logged at a tenth of it).
   MainProcess(io::Signal& shutdown, control::Server_Configuration_Fields& cfg,
-              config::VariableStore& vars, std::string status_path);
+              config::VariableStore& vars, std::string status_path, TimeValue stall_limit);
   // Kills whatever worker is still registered; reports a failed start when the workers were
   // never all up.
   ~MainProcess();
@@ -68,6 +78,7 @@ class MainProcess : private MetricBroker::Outbox, private security::EntropyRepli
 
   // Selector handlers of a worker (bound through its record).
   void onWorkerReadable(VexlanProcess& p);
+  void onWorkerWritable(VexlanProcess& p);
   void onWorkerStderr(VexlanProcess& p);
   void onWorkerGone(VexlanProcess& p);
 
@@ -81,6 +92,7 @@ class MainProcess : private MetricBroker::Outbox, private security::EntropyRepli
   void onNetCheckTimer();
   void onLogRotation();
   void onChildSignal();
+  void onStallTimer();
 
   // Spawning.
   void spawnWorker(WorkerEntry entry);
@@ -88,18 +100,29 @@ class MainProcess : private MetricBroker::Outbox, private security::EntropyRepli
   void unwatch(io::Selectable& s);
 
   // Events.
-  void readEvents(VexlanProcess& p);
   void dispatch(VexlanProcess& p, queues::event& ev);
   void onInitOk(VexlanProcess& p, const queues::event& ev);
   void onSpawnRequest(VexlanProcess& p, queues::queue_t queue);
+  void onStoreVariables(VexlanProcess& p, const queues::event& ev);
   void onSetLogLevel(const queues::event& ev);
   void streamEnded(VexlanProcess& p);
   void drainStderr(VexlanProcess& p);
+  void logOutput(const VexlanProcess& p, std::string_view text);
 
   // Sending. The event goes out with `dest` = sender (0): workers see everything from the
   // supervisor as from queue 0.
   void sendToProcess(VexlanProcess& p, queues::event& ev, queues::queue_t sender);
   void sendTo(queues::event& ev);
+  // Events for p wait in memory: write them as room comes back, and stop reading p's requests
+  // while too much waits.
+  void outputWaiting(VexlanProcess& p);
+  void pauseReading(VexlanProcess& p);
+  void resumeReading(VexlanProcess& p);
+
+  // Stall limit: starts, checks and re-arms the clocks of every worker.
+  void updateUntakenClock(VexlanProcess& p, TimeValue now);
+  void armStallTimer();
+  [[noreturn]] void poolCorrupted(const std::string& what);
 
   // Shutdown.
   void initiateShutdown();
@@ -132,6 +155,8 @@ class MainProcess : private MetricBroker::Outbox, private security::EntropyRepli
   control::Server_Configuration_Fields& cfg_;
   config::VariableStore& vars_;
   io::Timer netcheck_timer_;
+  io::Timer stall_timer_;
+  TimeValue stall_limit_;
   config::NetCheckWatcher netcheck_;
   TimeValue netcheck_interval_;
   security::EntropyServer entropy_;
@@ -143,6 +168,7 @@ class MainProcess : private MetricBroker::Outbox, private security::EntropyRepli
   bool shutting_down_ = false;
   bool priority_refusal_logged_ = false;
   std::exception_ptr deferred_;  // raised inside the messenger's hook, rethrown by the loop
+  util::RateLimit progress_dumps_{kMinProgressDumpInterval};
   StatusFile status_;
   bool status_dirty_ = true;
   std::string status_error_;  // the last failure to write it, reported once

@@ -7,6 +7,13 @@
 
 namespace supervisor {
 
+namespace {
+
+// A worker's messages not yet acknowledged may take at most this part of the supervisor's area.
+constexpr uint64_t kAreaShare = 4;
+
+}  // namespace
+
 bool MainProcess::grantPeer(queues::queue_t target, queues::queue_t requester) {
   if (shutting_down_) {
     slog("Ignoring request to spawn " + queues::queueName(target) + " because of event from id " +
@@ -50,6 +57,10 @@ void MainProcess::onNewSibling() {
                                           ", which no worker waiting to connect was started as");
     }
     p->connect(si);
+    // No worker may take more than its share of the supervisor's area: the others' answers
+    // still find room while one does not read.
+    const io::AreaAllocator& area = messenger.allocator();
+    messenger.limitOutstanding(si->id(), (area.areaEnd() - area.areaOffset()) / kAreaShare);
     watch(si->istream(), makeClosure(p, &VexlanProcess::onReadable));
     p->state = WorkerState::Initing;
     statusChanged();
@@ -83,9 +94,41 @@ void MainProcess::sendToProcess(VexlanProcess& p, queues::event& ev, queues::que
     p.prim().endWrite();
   } catch (const io::EEndOfStream& e) {
     slog("Cannot send " + queues::eventName(ev.type) + " to " + p.tag() + ": " + e.what());
-  } catch (const EWorkerStalled& e) {
-    emergency(e.what());
   }
+  if (p.output().queued() > 0) outputWaiting(p);
+}
+
+void MainProcess::outputWaiting(VexlanProcess& p) {
+  io::OStream& out = p.sibling().ostream();
+  if (!selector_.contains(out)) watch(out, makeClosure(&p, &VexlanProcess::onWritable));
+  updateUntakenClock(p, TimeValue::now());
+}
+
+void MainProcess::onWorkerWritable(VexlanProcess& p) {
+  bool done;
+  try {
+    done = p.output().pump();
+  } catch (const io::EEndOfStream& e) {
+    slog("Dropping the events waiting for " + p.tag() + ": " + e.what());
+    done = true;
+  }
+  if (!done) return;
+  unwatch(p.sibling().ostream());
+  p.untaken.stop();
+  resumeReading(p);
+}
+
+void MainProcess::pauseReading(VexlanProcess& p) {
+  if (p.reading_paused) return;
+  p.reading_paused = true;
+  unwatch(p.sibling().istream());
+}
+
+void MainProcess::resumeReading(VexlanProcess& p) {
+  if (!p.reading_paused) return;
+  p.reading_paused = false;
+  if (p.istream_eos) return;
+  watch(p.sibling().istream(), makeClosure(&p, &VexlanProcess::onReadable));
 }
 
 void MainProcess::sendTo(queues::event& ev) {

@@ -13,13 +13,16 @@
 namespace supervisor {
 
 void MainProcess::onShutdownSignal() {
-  shutdown_.reset();
+  // Only requests of root or of our own uid count; a named event checks who sent them.
+  if (!shutdown_.take()) return;
   if (!shutting_down_) {
     slog("Server shut down by administrator");
     initiateShutdown();
     return;
   }
-  progressDump();
+  // Repeated requests (the client repeats every 2 seconds) are welcome; a flood of them must
+  // not flood the log.
+  if (progress_dumps_.allow()) progressDump();
 }
 
 void MainProcess::progressDump() {
@@ -91,6 +94,13 @@ void MainProcess::onWorkerGone(VexlanProcess& p) {
   // in order, or was interrupted, counts as gone already.
   io::SiblingMessenger::SiblingRef si = smparent_->messenger().findSibling(p.entry.queue);
   if (!si || !si->gone()) smparent_->messenger().siblingDied(p.entry.queue);
+  if (p.connected()) {
+    // Nothing more reaches it: what waited for it goes, and what it sent is read to the end.
+    p.output().drop();
+    unwatch(p.sibling().ostream());
+    p.untaken.stop();
+    resumeReading(p);
+  }
   if (code != 0 && !p.killed) {
     if (int sig = p.child->terminatingSignal(); sig != 0) {
       slog("Process " + p.tag() + " was killed by signal " + std::to_string(sig) + " (" +
@@ -119,7 +129,10 @@ void MainProcess::onWorkerGone(VexlanProcess& p) {
 void MainProcess::removeRecord(VexlanProcess& p) {
   const queues::queue_t queue = p.entry.queue;
   metrics_.workerGone(queue);
-  if (p.connected()) unwatch(p.sibling().istream());
+  if (p.connected()) {
+    unwatch(p.sibling().istream());
+    unwatch(p.sibling().ostream());
+  }
   unwatch(p.child->stdOut());
   unwatch(*p.child);
   std::unique_ptr<VexlanProcess> gone = registry_.remove(queue);
@@ -138,6 +151,24 @@ void MainProcess::emergency(const std::string& text) {
   throw EmergencyShutdown();
 }
 
+void MainProcess::poolCorrupted(const std::string& what) {
+  // Every worker maps the pool; the SDK maps our area read-only, so only a worker that maps it
+  // again on purpose can write there, and nothing tells which one did. With a single worker
+  // attached there is no doubt.
+  std::string who = "a worker";
+  VexlanProcess* only = nullptr;
+  size_t attached = 0;
+  for (const auto& [q, r] : registry_.records()) {
+    if (r->connected()) {
+      ++attached;
+      only = r.get();
+    }
+  }
+  if (attached == 1) who = "worker " + only->tag();
+  emergency("The supervisor's message area in shared memory was overwritten by " + who + ": " +
+            what);
+}
+
 void MainProcess::killAll() {
   std::vector<std::unique_ptr<VexlanProcess>> killed;
   while (!registry_.empty()) {
@@ -147,7 +178,10 @@ void MainProcess::killAll() {
     // (and so the group id) cannot be reused before we reap it.
     ::kill(-p.child->pid(), SIGKILL);
     p.child->kill();
-    if (p.connected()) unwatch(p.sibling().istream());
+    if (p.connected()) {
+      unwatch(p.sibling().istream());
+      unwatch(p.sibling().ostream());
+    }
     unwatch(p.child->stdOut());
     unwatch(*p.child);
     killed.push_back(registry_.remove(p.entry.queue));

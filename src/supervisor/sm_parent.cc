@@ -11,7 +11,10 @@ SMParent::SMParent(MainProcess& owner, const std::string& prefix, uint64_t mapsi
     : io::SiblingMessengerParent(prefix, mapsize), owner_(owner), slice_unit_(slice_unit) {}
 
 io::SiblingMessenger& SMParent::createMessenger() {
-  if (!messenger_) messenger_ = std::make_unique<io::SiblingMessenger>(*this);
+  if (!messenger_) {
+    messenger_ = std::make_unique<io::SiblingMessenger>(
+        *this, io::SiblingMessenger::ParentInput::ChannelsOnly);
+  }
   return *messenger_;
 }
 

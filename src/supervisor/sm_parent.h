@@ -20,7 +20,8 @@ class SMParent : public io::SiblingMessengerParent {
   ~SMParent() override;
 
   // Makes the supervisor's messenger. It takes its area through our virtual hooks at once, so
-  // it is made only when this object is complete.
+  // it is made only when this object is complete. Workers reach it only through their own
+  // channels (io::SiblingMessenger::childChannel); its FIFO has no name.
   io::SiblingMessenger& createMessenger();
   io::SiblingMessenger& messenger() { return *messenger_; }
   uint64_t sliceUnit() const { return slice_unit_; }

@@ -9,7 +9,9 @@
 #include <cstdlib>
 
 #include "error/system_text.h"
+#include "io/runtime_dir.h"
 #include "log/version.h"
+#include "supervisor/entry/entry.h"
 
 namespace supervisor {
 
@@ -86,18 +88,17 @@ std::string statusJson(const ServerStatus& s) {
   return j + "}\n";
 }
 
+std::string statusFileName(std::optional<unsigned> event_number, bool service, pid_t pid) {
+  if (event_number) return "status-sht" + std::to_string(*event_number) + ".json";
+  if (service) return kServiceStatusName;
+  return "status-pid" + std::to_string(pid) + ".json";
+}
+
 std::string statusFilePath() {
-  auto var = [](const char* name) -> std::string {
-    const char* v = std::getenv(name);
-    return v != nullptr ? v : "";
-  };
-  if (std::string f = var("VX_STATUS_FILE"); !f.empty()) return f;
-  // The service manager may list several runtime directories; the first is ours.
-  if (std::string d = var("RUNTIME_DIRECTORY"); !d.empty()) {
-    return d.substr(0, d.find(':')) + "/status.json";
-  }
-  if (std::string d = var("XDG_RUNTIME_DIR"); !d.empty()) return d + "/vexlan-status.json";
-  return "/tmp/vexlan-status-" + std::to_string(::getuid()) + ".json";
+  if (const char* f = std::getenv("VX_STATUS_FILE"); f != nullptr && *f != '\0') return f;
+  return io::runtimeDirectory() + "/" +
+         statusFileName(entry::eventNumber(), entry::runMode() == entry::RunMode::Service,
+                        ::getpid());
 }
 
 std::string StatusFile::write(const ServerStatus& status) {

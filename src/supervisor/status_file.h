@@ -2,14 +2,16 @@
 // tool. The file is replaced as a whole (written beside it, then renamed over it), so a reader
 // always sees one complete state, never a half-written one.
 //
-// Where: $VX_STATUS_FILE when set; else "status.json" in $RUNTIME_DIRECTORY (the service's
-// runtime directory, /run/vexlan); else "vexlan-status.json" in $XDG_RUNTIME_DIR; else
-// "vexlan-status-<uid>.json" in /tmp.
+// Where: $VX_STATUS_FILE when set; else one file per daemon in its runtime directory
+// (io/runtime_dir.h), named after what identifies the daemon: "status.json" for the service,
+// "status-sht<N>.json" for the background daemon whose events are "Vexlan.sht.N" (a client
+// finds it from the pid file), "status-pid<PID>.json" in the foreground.
 #pragma once
 
 #include <sys/types.h>
 
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -46,7 +48,13 @@ struct ServerStatus {
 
 std::string statusJson(const ServerStatus& status);
 
-// The path the status file is written to, from the environment as described above.
+// The name of the status file of a daemon in its runtime directory: the background daemon
+// with `event_number` N, else the service when `service`, else the foreground daemon `pid`.
+std::string statusFileName(std::optional<unsigned> event_number, bool service, pid_t pid);
+inline constexpr const char* kServiceStatusName = "status.json";
+
+// Where this daemon writes its status file, as described above: the runtime directory is
+// created and checked (io::runtimeDirectory(), whose error::Exception passes on).
 std::string statusFilePath();
 
 class StatusFile {

@@ -21,18 +21,20 @@ namespace {
 
 struct Setup {
   control::Server_Configuration_Fields cfg;
+  config::SupervisorSettings settings;
   std::unique_ptr<config::SqliteRegistry> user;
   std::unique_ptr<config::SqliteRegistry> machine;
   std::unique_ptr<config::VariableStore> vars;
   supervisor::GridRole role = supervisor::GridRole::None;
   std::vector<supervisor::WorkerEntry> startup;
+  std::string status_path;
 };
 
 // Everything that may fail before a worker exists; any failure ends the run having started
 // nothing. The server log is opened as soon as its directory is known, so that every later
 // failure of the start (a bad grid role or extra process) is in it too.
 void initialise(Setup& s) {
-  config::load_server_config(entry::commandLine().config_file, s.cfg);
+  config::load_server_config(entry::commandLine().config_file, s.cfg, &s.settings);
   if (s.cfg.host_name.empty()) {
     char name[256] = {};
     if (::gethostname(name, sizeof name - 1) != 0) {
@@ -46,6 +48,9 @@ void initialise(Setup& s) {
   s.machine = config::SqliteRegistry::forRoot(config::RegistryRoot::Machine);
   s.vars = std::make_unique<config::VariableStore>(*s.user, *s.machine);
   s.vars->load();
+  // The runtime directory is checked here, before anything runs: one that somebody else
+  // prepared ends the start.
+  s.status_path = supervisor::statusFilePath();
   // A server started by hand from a fresh tree has no log directory yet. A failure here shows
   // up as the log's own "Cannot open log file" error, which ends the start.
   std::error_code ignored;
@@ -72,7 +77,8 @@ int supervisorMain(int /*argc*/, char** /*argv*/, io::Signal& shutdown) {
   bool orderly = false;
   std::string final_state = "failed";
   {
-    supervisor::MainProcess mp(shutdown, s.cfg, *s.vars, supervisor::statusFilePath());
+    supervisor::MainProcess mp(shutdown, s.cfg, *s.vars, s.status_path,
+                               TimeValue(static_cast<int32_t>(s.settings.worker_stall_limit), 0));
     try {
       mp.start(s.startup);
       mp.run();

@@ -16,8 +16,8 @@ VexlanProcess::~VexlanProcess() {
 
 void VexlanProcess::connect(io::SiblingMessenger::SiblingRef sibling) {
   sibling_ = std::move(sibling);
-  in_ = std::make_unique<GuardedIStream>(sibling_, child->handle(), tag());
-  out_ = std::make_unique<GuardedOStream>(sibling_, tag());
+  in_ = std::make_unique<WorkerInput>(sibling_, tag());
+  out_ = std::make_unique<WorkerOutput>(sibling_);
   prim_ = std::make_unique<protocol::ioprim>(in_.get(), out_.get());
 }
 
@@ -29,6 +29,10 @@ std::string VexlanProcess::stateDump() const {
 
 void VexlanProcess::onReadable() {
   owner.onWorkerReadable(*this);
+}
+
+void VexlanProcess::onWritable() {
+  owner.onWorkerWritable(*this);
 }
 
 void VexlanProcess::onStderr() {

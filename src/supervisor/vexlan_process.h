@@ -10,9 +10,9 @@
 #include "io/process.h"
 #include "io/sibling/sibling_messenger.h"
 #include "queues/event.h"
-#include "supervisor/guarded_streams.h"
 #include "supervisor/stop_order.h"
 #include "supervisor/worker_entry.h"
+#include "supervisor/worker_streams.h"
 #include "util/time_value.h"
 
 namespace supervisor {
@@ -35,6 +35,8 @@ class VexlanProcess {
   bool connected() const { return prim_ != nullptr; }
   protocol::ioprim& prim() { return *prim_; }
   io::SiblingMessenger::SiblingImplementation& sibling() { return *sibling_; }
+  WorkerInput& input() { return *in_; }
+  WorkerOutput& output() { return *out_; }
 
   // Done when its events have ended (or it was killed), its process has ended and its
   // standard error has been read to the end.
@@ -48,6 +50,7 @@ class VexlanProcess {
 
   // Selector handlers.
   void onReadable();
+  void onWritable();
   void onStderr();
   void onGone();
 
@@ -65,11 +68,27 @@ class VexlanProcess {
   std::deque<std::unique_ptr<queues::event>> held;
   // A peer asked for it while it was leaving: start it again once it has gone.
   bool respawn = false;
+  // Its events are not read while too much waits to be written to it (its requests then wait
+  // in its own area).
+  bool reading_paused = false;
+
+  // How long it has kept the supervisor waiting: with an incomplete event, and with events for
+  // it waiting while it holds part of the supervisor's area without acknowledging any.
+  struct StallClock {
+    bool running = false;
+    bool warned = false;  // logged at a tenth of the limit
+    TimeValue since;
+    void start(TimeValue now) { running = true, warned = false, since = now; }
+    void stop() { running = false, warned = false; }
+  };
+  StallClock partial_event;
+  StallClock untaken;
+  uint64_t untaken_acks = 0;  // acknowledgements counted when `untaken` started
 
  private:
   io::SiblingMessenger::SiblingRef sibling_;
-  std::unique_ptr<GuardedIStream> in_;
-  std::unique_ptr<GuardedOStream> out_;
+  std::unique_ptr<WorkerInput> in_;
+  std::unique_ptr<WorkerOutput> out_;
   std::unique_ptr<protocol::ioprim> prim_;
 };
 

@@ -46,4 +46,22 @@ std::string calendarText(time_t seconds, const char* fmt, bool local) {
   return std::string(buf, n);
 }
 
+std::string escapeControls(std::string_view text) {
+  static constexpr char kNamed[] = "abtnvfr";  // the escapes of 7 to 13
+  std::string out;
+  out.reserve(text.size());
+  for (char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c >= 0x20 && c != 0x7f) {
+      out += ch;
+    } else if (c >= 7 && c <= 13) {
+      out += '\\';
+      out += kNamed[c - 7];
+    } else {
+      out += format("\\%03o", static_cast<unsigned>(c));
+    }
+  }
+  return out;
+}
+
 }  // namespace util

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <sstream>
 
@@ -85,6 +87,18 @@ TEST(ConfigFile, OpenFailureNamesTheFile) {
   vxtest::writeFile(dir.file("ok.conf"), "x = \"1\"\n");
   read_config_file(dir.file("ok.conf"), m);
   EXPECT_EQ(get_string(m, "x"), "1");
+
+  // Only a regular file (or a link to one) is read; a FIFO nobody writes to is refused at
+  // once instead of holding the caller.
+  ASSERT_EQ(::mkfifo(dir.file("fifo.conf").c_str(), 0600), 0);
+  EXPECT_EQ(errorOf([&] { read_config_file(dir.file("fifo.conf"), m); }),
+            "Cannot open configuration file \"" + dir.file("fifo.conf") + "\": not a regular file");
+  EXPECT_EQ(errorOf([&] { read_config_file("/dev/null", m); }),
+            "Cannot open configuration file \"/dev/null\": not a regular file");
+  ASSERT_EQ(::symlink(dir.file("ok.conf").c_str(), dir.file("link.conf").c_str()), 0);
+  ConfigMap linked;
+  read_config_file(dir.file("link.conf"), linked);
+  EXPECT_EQ(get_string(linked, "x"), "1");
 }
 
 struct StringCase {

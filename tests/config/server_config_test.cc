@@ -254,6 +254,34 @@ TEST(ServerConfig, DerivedDefaults) {
   EXPECT_EQ(read("max_transfer_unit=512\n").mtu, 512);
 }
 
+// The supervisor's own options: read from the same file and checked like every other option.
+TEST(ServerConfig, SupervisorSettings) {
+  auto settings = [](const std::string& text) {
+    ConfigMap map;
+    std::istringstream in(text);
+    read_config_stream(in, map);
+    SupervisorSettings s;
+    read_supervisor_settings(map, s);
+    return s;
+  };
+  EXPECT_EQ(settings("").worker_stall_limit, 120u);
+  EXPECT_EQ(settings("worker_stall_limit = 1\n").worker_stall_limit, 1u);
+  EXPECT_EQ(settings("worker_stall_limit = 86400\n").worker_stall_limit, 86400u);
+  for (const auto& [text, error] : std::vector<std::pair<std::string, std::string>>{
+           {"worker_stall_limit = 0\n",
+            "Integer value too low in line 1, minimum is 1 while looking for worker_stall_limit"},
+           {"worker_stall_limit = 86401\n",
+            "Integer value too high in line 1, maximum is 86400 while looking for "
+            "worker_stall_limit"}}) {
+    try {
+      settings(text);
+      ADD_FAILURE() << "no error for " << text;
+    } catch (const error::Exception& e) {
+      EXPECT_EQ(std::string(e.what()), error) << text;
+    }
+  }
+}
+
 TEST(ServerConfig, CacheSplitDefaultsStayInRange) {
   Fields small = read("dbms_cache_size=500\n");
   EXPECT_EQ(small.dbms_cache_kin, 200u);  // 500 / 4 lifted to the minimum

@@ -1,13 +1,16 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -213,6 +216,54 @@ TEST(SqliteRegistry, KilledWriterLeavesOldOrNewSet) {
       ASSERT_EQ(v.value, first) << name << " in round " << round;
   }
   EXPECT_GT(sawData, 0) << "no kill landed after a commit";
+}
+
+// Runs `fn` in a child with a private mount namespace and a small tmpfs at `dir`; its result,
+// or -1 when no such namespace can be had here (not root, or no mount rights).
+int withPrivateTmpfs(const std::string& dir, const std::function<int()>& fn) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=256k") != 0) {
+      ::_exit(255);
+    }
+    ::_exit(fn());
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) != 255 ? WEXITSTATUS(status) : -1;
+}
+
+TEST(SqliteRegistry, AReadOnlyOrFullFileSystemIsReportedAsSuch) {
+  vxtest::TempDir dir;
+  const std::string mnt = dir.file("mnt");
+  ::mkdir(mnt.c_str(), 0700);
+  int r = withPrivateTmpfs(mnt, [&] {
+    {
+      SqliteRegistry reg(mnt + "/r.db", registrySkeleton(RegistryRoot::Machine));
+      write_registry(reg, kKey, {{"a", "1"}});
+      // Full: the message names the value the write failed on.
+      try {
+        write_registry(reg, kKey, {{"a", "1"}, {"big", std::string(1 << 20, 'x')}});
+        return 10;
+      } catch (const error::ESystemError& e) {
+        if (e.code() != ENOSPC) return 11;
+        if (std::string(e.what()).find("valuename big value xxx") == std::string::npos) return 12;
+      }
+    }
+    // Read-only, for a database that exists and for one that does not (a file system with a
+    // file open for writing cannot be made read-only, hence the closed registry above).
+    if (::mount(nullptr, mnt.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) return 13;
+    SqliteRegistry existing(mnt + "/r.db", registrySkeleton(RegistryRoot::Machine));
+    std::string failed;
+    if (int e = existing.writeValues(kKey, {{"a", "2"}}, failed); e != EROFS) return 20 + (e & 7);
+    SqliteRegistry fresh(mnt + "/new.db", registrySkeleton(RegistryRoot::Machine));
+    if (fresh.createKey("SOFTWARE\\Vexlan\\VXServer", "Variables") != EROFS) return 30;
+    return 0;
+  });
+  if (r == -1) GTEST_SKIP() << "needs root to mount a private tmpfs";
+  EXPECT_EQ(r, 0);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "supervisor/entry/command_line.h"
 #include "supervisor/entry/crash_handler.h"
+#include "supervisor/entry/event_signal.h"
 #include "supervisor/entry/named_event.h"
 #include "support/test_support.h"
 
@@ -91,6 +92,35 @@ TEST(NamedEvent, TheFirstNumberFreeUnderEveryPrefixIsTaken) {
   first.clear();
   auto third = bindFirstFree({a, b}, n0);
   EXPECT_EQ(n0, 0u);  // a name vanishes with its socket
+}
+
+// One datagram to the abstract name `name`; 0 when sent.
+int sendOne(const std::string& name) {
+  UniqueFd fd = openEvent(name);
+  char one = 1;
+  return fd.valid() && ::send(fd.get(), &one, 1, 0) == 1 ? 0 : 1;
+}
+
+TEST(EventSignal, CountsOnlyItsOwnUserAndRoot) {
+  unsigned n = 0;
+  std::vector<UniqueFd> bound = bindFirstFree({"VexlanTest.evt."}, n);
+  const std::string name = "VexlanTest.evt." + std::to_string(n);
+  UniqueFd setter = openEvent(name);
+  EventSignal event(bound[0].release(), setter.release(), name);
+  EXPECT_FALSE(event.take());
+  event.set();  // the daemon itself (its signal handlers write the same way)
+  EXPECT_TRUE(event.take());
+  EXPECT_FALSE(event.take());  // drained
+
+  if (!vxtest::canActAsOtherUser()) GTEST_SKIP() << vxtest::kNeedsRoot;
+  // The sender sends no credentials: the kernel attaches them all the same.
+  EXPECT_EQ(vxtest::asOtherUser([&] { return sendOne(name) + sendOne(name); }), 0);
+  EXPECT_FALSE(event.take());
+  EXPECT_EQ(vxtest::asOtherUser([&] { return sendOne(name); }), 0);
+  EXPECT_EQ(sendOne(name), 0);  // root's among the others' still counts
+  EXPECT_TRUE(event.take());
+  EXPECT_TRUE(EventSignal::permitted(0));
+  EXPECT_FALSE(EventSignal::permitted(vxtest::kOtherUid));
 }
 
 }  // namespace

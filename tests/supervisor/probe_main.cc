@@ -43,7 +43,11 @@ int serve(io::Signal& shutdown) {
   selector.add(shutdown, true);
   selector.add(entry::logRotationSignal(), false);
   entry::notifySpawnedOK();
-  while (!selector.poll().second) {
+  for (;;) {
+    if (selector.poll().second) {
+      if (shutdown.take()) break;
+      continue;
+    }
     if (logging::server_log().isOpen()) logging::server_log().write("Rotation requested");
     entry::serveLogRotation();
   }

@@ -88,6 +88,8 @@ TEST(Probe, DaemonRotatesItsLogsOnRequestOrSigusr1AndStopsOnSigterm) {
   Outcome start = vxtest::run(kProbe, {"-w:sigusr1", "-v"}, {{"VXPROBE_ACTION", "fail-init"}});
   EXPECT_THAT(start.err, HasSubstr("-\nVexlan fatal error: probe cannot start\n"));
   EXPECT_TRUE(waitForFile(dir.file("server.log.1.txt")));
+  // Rotations on request are at least a second apart (each one drops the oldest file).
+  std::this_thread::sleep_for(1100ms);
   ::kill(daemons[0], SIGUSR1);
   EXPECT_TRUE(waitForFile(dir.file("server.log.2.txt")));
   EXPECT_THAT(vxtest::readFile(dir.file("server.log.1.txt")), HasSubstr("Rotation requested"));

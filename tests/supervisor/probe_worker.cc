@@ -2,8 +2,13 @@
 // the reference workers never ask, or misbehaves in ways they never do. VXPW_SCRIPT holds
 // comma-separated steps; VXPW_OUT receives one line per answer and "done" after the last
 // step. Then it serves like any worker until it is told to exit.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -12,6 +17,7 @@
 #include "io/wait.h"
 #include "queues/catalogue.h"
 #include "sdk/worker.h"
+#include "security/hex.h"
 #include "support/test_support.h"
 
 namespace {
@@ -27,6 +33,13 @@ class Probe {
         out_(std::getenv("VXPW_OUT")) {}
 
   int run(const std::string& script) {
+    // Exception replies to the one-way stores (sent with an inresponse of their own) arrive
+    // when the loop runs, after "done".
+    w_.onUnhandled([this](queues::event& ev, queue_t) {
+      if (auto* e = dynamic_cast<queues::exevent*>(&ev)) {
+        out_ << "exception " << e->inresponse << " " << e->message << std::endl;
+      }
+    });
     w_.initOk();
     std::stringstream steps(script);
     for (std::string step; std::getline(steps, step, ',');)
@@ -69,6 +82,36 @@ class Probe {
       }
       return;
     }
+    if (step == "randomhex") {
+      out_ << "random " << security::toHex(w_.pseudoRandom(32)) << std::endl;
+      return;
+    }
+    if (step == "purehex") {
+      out_ << "pure " << security::toHex(w_.pureEntropy(32)) << std::endl;
+      return;
+    }
+    if (step == "vars") {
+      out_ << "vars";
+      for (const auto& [name, value] : w_.requestVariables())
+        out_ << " " << name;
+      out_ << std::endl;
+      return;
+    }
+    if (step.rfind("store:", 0) == 0) {
+      // store:name=value, with inresponse 7000 + the step's position in the script.
+      std::string assignment = step.substr(6);
+      size_t eq = assignment.find('=');
+      queues::ev<queues::STORE_SERVER_VARIABLE_FIELDS> ev(
+          queues::QUEUE_MAIN, 7000 + static_cast<uint32_t>(++stores_),
+          {{{assignment.substr(0, eq), assignment.substr(eq + 1)}}});
+      raw([&](protocol::ioprim& prim) { prim << ev; });
+      out_ << "stored " << 7000 + stores_ << std::endl;
+      return;
+    }
+    if (step == "lognl") {
+      w_.log("first line\nThu Dec  3 14:05:09 2026: forged line\r");
+      return;
+    }
     if (step == "wrongdest") {
       // A log request that names another queue as its destination.
       queues::ev<queues::SYSTEM_LOG_REQUEST> ev(queues::QUEUE_ALRM, 0, {"lost", 0});
@@ -95,11 +138,41 @@ class Probe {
       return;
     }
     if (step == "claim") {
-      // A second messenger in this process announcing itself under an id nobody started.
+      // A second messenger in this process announcing itself as the database worker.
       io::siblingmessenger_conf_t conf = io::siblingmessenger_conf_t::fromEnvironment("smem");
       conf.mapfile = spare_pool_fd_;
-      static io::SiblingMessenger impostor(conf, 30);
+      static io::SiblingMessenger impostor(conf, queues::QUEUE_DBMS);
       impostor.flush();
+      return;
+    }
+    if (step.rfind("slow:", 0) == 0) return slow(std::atoi(step.c_str() + 5));
+    if (step == "scribble") return scribble();
+    if (step == "stray") {
+      // A wild pointer into the database worker's area.
+      io::SiblingMessenger::SiblingRef dbms = w_.messenger().findSibling(queues::QUEUE_DBMS);
+      // The fault ends the process, as it would any worker (no core, no sanitizer report).
+      const rlimit no_core = {0, 0};
+      ::setrlimit(RLIMIT_CORE, &no_core);
+      struct sigaction dfl = {};
+      dfl.sa_handler = SIG_DFL;
+      ::sigaction(SIGSEGV, &dfl, nullptr);
+      out_ << "writing at " << dbms->areaOffset() << std::endl;
+      const_cast<uint8_t*>(w_.messenger().poolBase())[dbms->areaOffset() + 16] = 0xff;
+      out_ << "wrote" << std::endl;
+      return;
+    }
+    if (step == "forgepeer") {
+      // Into the database worker's FIFO, in the supervisor's name: an acknowledgement of a
+      // leave it never asked for.
+      io::siblingmessenger_conf_t conf = io::siblingmessenger_conf_t::fromEnvironment("smem");
+      // The supervisor's own FIFO has no name to open.
+      if (::access(io::fifoPath(conf.fifoprefix, 0).c_str(), F_OK) != 0) out_ << "no ";
+      out_ << "supervisor FIFO" << std::endl;
+      int fd = ::open(io::fifoPath(conf.fifoprefix, queues::QUEUE_DBMS).c_str(), O_WRONLY);
+      uint64_t w =
+          io::ControlMessage::withId(io::MessageType::AckShutdown, queues::QUEUE_DBMS, 0).pack();
+      out_ << (::write(fd, &w, 8) == 8 ? "forged" : "not forged") << std::endl;
+      ::close(fd);
       return;
     }
     out_ << "unknown step " << step << std::endl;
@@ -165,6 +238,46 @@ class Probe {
       w_.send(q, ev);
     }
     out_ << "levels sent" << std::endl;
+  }
+
+  int stores_ = 0;
+
+  // A log request whose bytes arrive one small message every `gap_ms`, far more slowly than
+  // the stall limit allows for the whole event; the worker serves nothing meanwhile.
+  void slow(int gap_ms) {
+    std::string event(28 + 1000, 'x');
+    const uint32_t header[4] = {queues::SYSTEM_LOG_REQUEST, 0, 0, 0};
+    const uint64_t length = 1000;
+    std::memcpy(event.data(), header, sizeof header);
+    std::memcpy(event.data() + 16, &length, sizeof length);
+    std::memset(event.data() + 24 + 1000, 0, 4);
+    io::SiblingMessenger::SiblingRef main = w_.messenger().sibling(queues::QUEUE_MAIN);
+    for (size_t at = 0; at < event.size(); at += 16) {
+      io::waitReady(main->ostream());
+      uint8_t* p;
+      size_t n = std::min({main->ostream().writeBegin(p), event.size() - at, size_t{16}});
+      std::memcpy(p, event.data() + at, n);
+      main->ostream().writeCommit(n);
+      w_.messenger().flush();
+      if (at == 0) out_ << "first piece" << std::endl;
+      ::usleep(static_cast<useconds_t>(gap_ms) * 1000);
+    }
+  }
+
+  // 0xff over the supervisor's whole area through a mapping of our own (the SDK's is read-only
+  // there), then a request, whose answer the supervisor has to write into that area.
+  void scribble() {
+    io::SiblingMessenger::SiblingRef main = w_.messenger().findSibling(queues::QUEUE_MAIN);
+    const uint64_t size = std::strtoull(std::getenv("smem::mapsize"), nullptr, 10);
+    void* pool = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, spare_pool_fd_, 0);
+    if (pool == MAP_FAILED) {
+      out_ << "cannot map the pool" << std::endl;
+      return;
+    }
+    std::memset(static_cast<uint8_t*>(pool) + main->areaOffset(), 0xff, main->areaSize());
+    out_ << "scribbled " << main->areaSize() << " bytes" << std::endl;
+    queues::ev<queues::REQUEST_SERVER_CONFIGURATION> req(queues::QUEUE_MAIN, 1, 0);
+    raw([&](protocol::ioprim& prim) { prim << req; });
   }
 
   int spare_pool_fd_;

@@ -16,7 +16,7 @@ Server::Server(const std::string& config) {
   writeFile(configFile(), "logdir = \"" + d + "/log\"\n" + "working_directory = \"" + d + "\"\n" +
                               "layout_conf = \"" + d + "/layout.conf\"\n" + "dbms_tsdb = \"" + d +
                               "/tsdb\"\n" + "dbms_odb = \"" + d + "/odb\"\n" + config + "\n" +
-                              "smem_size = 16\npassive = true\n");
+                              "smem_size = 16\npassive = true\nworker_stall_limit = 1\n");
 }
 
 Server::~Server() {
@@ -27,13 +27,13 @@ std::map<std::string, std::string> Server::env(std::map<std::string, std::string
   more.emplace("VX_REGISTRY_USER", dir_.file("registry-user.db"));
   more.emplace("VX_REGISTRY_MACHINE", dir_.file("registry-machine.db"));
   more.emplace("RUNTIME_DIRECTORY", dir_.file("run"));
-  more.emplace("VX_STALL_LIMIT_MS", "1000");
   return tag_.env(std::move(more));
 }
 
 void Server::start(const std::map<std::string, std::string>& env_more) {
   program_ = std::make_unique<Program>(
       VX_VEXLAND, std::vector<std::string>{"-v", "-f", configFile()}, env(env_more));
+  pid_ = program_->pid();
 }
 
 bool Server::waitErr(const std::string& text, std::chrono::milliseconds limit) {
@@ -58,6 +58,10 @@ size_t Server::countLog(const std::string& text) const {
   for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1))
     ++n;
   return n;
+}
+
+std::string Server::statusPath() const {
+  return dir_.file("run/status-pid" + std::to_string(pid_) + ".json");
 }
 
 Outcome Server::stop(int sig) {

@@ -23,7 +23,7 @@ class Server {
   const std::string& dir() const { return dir_.path(); }
   std::string configFile() const { return dir_.file("vexlan.conf"); }
   // What every run gets: the state folder's registry and runtime directory, the tag that
-  // finds its processes, short stall and NetCheck limits.
+  // finds its processes. (The configuration sets a stall limit of 1 s.)
   std::map<std::string, std::string> env(std::map<std::string, std::string> more = {}) const;
 
   // vexland -v -f <config>, with `env` added to env().
@@ -34,7 +34,9 @@ class Server {
   std::string log() const;
   bool waitLog(const std::string& text, std::chrono::milliseconds limit = 10s) const;
   size_t countLog(const std::string& text) const;
-  std::string status() const { return readFile(dir_.file("run/status.json")); }
+  // The status file of the last foreground daemon started, in its runtime directory.
+  std::string statusPath() const;
+  std::string status() const { return readFile(statusPath()); }
   // Signals vexland and waits for its end.
   Outcome stop(int sig = SIGINT);
   Outcome wait();
@@ -49,6 +51,7 @@ class Server {
   TempDir dir_;
   DaemonTag tag_;
   std::unique_ptr<Program> program_;
+  pid_t pid_ = -1;  // of the last start, kept after it has ended
 };
 
 // The test binary as the extra process (queue 24): a worker that runs the script named in

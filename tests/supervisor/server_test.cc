@@ -3,14 +3,20 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sqlite3.h>
 
 #include <cstdio>
 #include <iterator>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
 
+#include "config/registry.h"
+#include "config/sqlite_registry.h"
+#include "config/variable_store.h"
+#include "security/entropy_pool.h"
 #include "supervisor/server_harness.h"
 
 namespace {
@@ -48,7 +54,8 @@ bool waitFile(const std::string& path, const std::string& text,
 TEST(Server, StartsTheDefaultTableAndStopsItInDependencyOrder) {
   Server s("passive = false");
   s.start({{"VXW_SCHD_DEPEND_ON", "dbms,tsdb"}, {"VXW_DBMS_STDERR", "dbms says hello"}});
-  ASSERT_TRUE(s.waitErr("Vexlan: Spawned OK.\n"));
+  // Sixteen workers: under the sanitizers on a loaded machine that takes a while.
+  ASSERT_TRUE(s.waitErr("Vexlan: Spawned OK.\n", 30s));
   ASSERT_TRUE(s.waitLog("All children up and running"));
   EXPECT_EQ(
       spawned(s.log()),
@@ -158,16 +165,122 @@ TEST(Server, AnswersMetricsLogLevelsAndRandomBytes) {
   EXPECT_TRUE(s.allGone());
 }
 
+// The server variables a test server saved, read as the server reads them.
+std::map<std::string, std::string> savedVariables(const Server& s) {
+  config::SqliteRegistry user(s.dir() + "/registry-user.db", {"SOFTWARE"});
+  config::SqliteRegistry machine(s.dir() + "/registry-machine.db",
+                                 config::registrySkeleton(config::RegistryRoot::Machine));
+  config::VariableStore store(user, machine);
+  store.load();
+  return store.snapshot();
+}
+
+// Writes variables into both registries of a test server, as a previous run would have left
+// them.
+void plantVariables(const Server& s, const std::map<std::string, std::string>& vars) {
+  for (const char* file : {"/registry-user.db", "/registry-machine.db"}) {
+    config::SqliteRegistry reg(s.dir() + file,
+                               config::registrySkeleton(config::RegistryRoot::Machine));
+    config::write_registry(reg, config::kVariablesKey, vars);
+  }
+}
+
 TEST(Server, VariablesAndTheEntropyPoolSurviveARestart) {
   Server s;
   s.start({{"VXW_DBMS_STORE_VAR", "colour=blue"}, {"VXW_DBMS_TRACE", "1"}});
   ASSERT_TRUE(s.waitLog("[dbms]: stored variable colour"));
   ASSERT_TRUE(s.waitErr("Vexlan: Spawned OK.\n"));  // a stop before that is a failed start
   ASSERT_EQ(s.stop().status, 0);
+  EXPECT_NE(savedVariables(s)["entropy"], "");  // the server's own, kept for the next run
   s.start({{"VXW_TSDB_TRACE", "1"}});
-  ASSERT_TRUE(s.waitLog("[tsdb]: variables received: colour=blue, entropy="));
+  ASSERT_TRUE(s.waitLog("[tsdb]: variables received: colour=blue"));
   ASSERT_TRUE(s.waitErr("Vexlan: Spawned OK.\n"));
   EXPECT_EQ(s.stop().status, 0);
+  EXPECT_THAT(s.log(), Not(HasSubstr("entropy=")));
+}
+
+TEST(Server, WorkersNeitherSeeNorSetTheSavedEntropyAndAKnownPoolDecidesNothing) {
+  Server s;
+  // A pool somebody knows byte for byte (as a worker that planted or read it would).
+  security::EntropyPool known;
+  const std::string planted = std::string(128, '4') + known.save();  // 64 bytes of 0x44
+  std::vector<std::string> first_random, pure;
+  for (int run = 0; run < 2; ++run) {
+    plantVariables(s, {{"entropy", planted}, {"colour", "blue"}});
+    const std::string out = s.dir() + "/probe" + std::to_string(run) + ".out";
+    s.start(vxtest::probeWorker("randomhex,purehex,vars,store:entropy=41,store:size=9", out));
+    ASSERT_TRUE(waitFile(out, "exception 7001 ")) << vxtest::readFile(out) << s.log();
+    const std::string answers = vxtest::readFile(out);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(answers, m, std::regex("random ([0-9a-f]{64})\n")));
+    first_random.push_back(m[1]);
+    ASSERT_TRUE(std::regex_search(answers, m, std::regex("pure ([0-9a-f]{64})\n")));
+    pure.push_back(m[1]);
+    ASSERT_TRUE(std::regex_search(answers, m, std::regex("vars ([^\n]*)\n")));
+    EXPECT_THAT(m[1].str(), HasSubstr("colour"));
+    EXPECT_THAT(m[1].str(), Not(HasSubstr("entropy")));
+    EXPECT_THAT(answers, HasSubstr("exception 7001 Variable \"entropy\" is reserved\n"));
+    EXPECT_TRUE(
+        s.waitLog("Refused a store of server variables by [extr]: the variable "
+                  "\"entropy\" is the server's own"));
+    ASSERT_EQ(s.stop().status, 0);
+    EXPECT_EQ(savedVariables(s)["size"], "9");  // an ordinary store still works
+    EXPECT_NE(savedVariables(s)["entropy"].substr(0, 2), "41");
+  }
+  // Fresh kernel bytes are stirred into the pool at every start.
+  EXPECT_NE(first_random[0], first_random[1]);
+  EXPECT_NE(pure[0], pure[1]);
+  for (const std::string& p : pure)
+    EXPECT_NE(p, std::string(64, '4'));
+}
+
+TEST(Server, WorkerTextReachesTheLogEscapedOneLineEach) {
+  Server s;
+  const std::string out = s.dir() + "/probe.out";
+  std::map<std::string, std::string> env = vxtest::probeWorker("lognl", out);
+  env["VXW_DBMS_STDERR"] = "said\nThu Dec  3 14:05:09 2026: also forged\x1b[2J";
+  s.start(env);
+  ASSERT_TRUE(waitFile(out, "done"));
+  ASSERT_TRUE(s.waitLog("[extr]: first line"));
+  ASSERT_TRUE(s.waitLog("Process [dbms]: Thu Dec"));
+  const std::string log = s.log();
+  EXPECT_THAT(log, HasSubstr("[extr]: first line\\nThu Dec  3 14:05:09 2026: forged line\\r\n"));
+  // Standard output and error are lines: one log line each.
+  EXPECT_THAT(log, HasSubstr("Process [dbms]: said\n"));
+  EXPECT_THAT(log, HasSubstr("Process [dbms]: Thu Dec  3 14:05:09 2026: also forged\\033[2J\n"));
+  EXPECT_THAT(log, Not(HasSubstr("\nThu Dec  3 14:05:09 2026")));
+  EXPECT_EQ(s.stop().status, 0);
+}
+
+TEST(Server, ABusyRegistryFailsTheStoreNotTheServer) {
+  Server s;
+  plantVariables(s, {{"colour", "blue"}});
+  // Another program holds both registries for longer than the server waits.
+  std::vector<sqlite3*> holders;
+  for (const char* file : {"/registry-user.db", "/registry-machine.db"}) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((s.dir() + file).c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    holders.push_back(db);
+  }
+  const std::string out = s.dir() + "/probe.out";
+  std::map<std::string, std::string> env = vxtest::probeWorker("store:colour=red,vars", out);
+  env["VX_REGISTRY_BUSY_MS"] = "300";
+  s.start(env);
+  ASSERT_TRUE(waitFile(out, "exception 7001 ")) << vxtest::readFile(out) << s.log();
+  EXPECT_THAT(
+      vxtest::readFile(out),
+      HasSubstr("exception 7001 Cannot store server variables: Couldn't create registrykey"));
+  EXPECT_THAT(s.log(), HasSubstr("Cannot store the server variables of [extr]: "));
+  EXPECT_THAT(s.log(), HasSubstr("Device or resource busy"));
+  for (sqlite3* db : holders) {
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+  }
+  EXPECT_EQ(::kill(s.program().pid(), 0), 0);
+  EXPECT_THAT(s.log(), Not(HasSubstr("Fatal")));
+  EXPECT_EQ(s.stop().status, 0);
+  EXPECT_EQ(savedVariables(s)["colour"], "red");  // kept, and saved at the end
 }
 
 // How many times the log says `text`: a line repeated at once is written only as "Last
@@ -299,21 +412,19 @@ INSTANTIATE_TEST_SUITE_P(
                 {},
                 "wrongdest",
                 "Reading from process [extr] caused: Main got message not destined for main."},
-        Failure{"LyingLength",
-                {},
-                "lie",
-                "Reading from process [extr] caused: Process [extr] sent only part of an event "
-                "for 1000 ms"},
-        Failure{"Flood",
-                {},
-                "flood",
-                "Process [extr] has not taken its events for 1000 ms: the supervisor's message "
-                "area is full"},
-        Failure{"ClaimsAnUnknownId",
+        Failure{"LyingLength", {}, "lie", "Process [extr] sent only part of an event for 1000 ms"},
+        Failure{"Flood", {}, "flood", "Process [extr] has not taken its events for 1000 ms: "},
+        // The real sender is named, not the worker whose id it used.
+        Failure{"SpeaksInAnotherWorkersName",
                 {},
                 "claim",
-                "Protocol violation by sibling 30: argh: someone asked for smem slice size for "
-                "id 30 which we don't know..."}),
+                "Process [extr] broke the messaging protocol: Protocol violation by sibling 24: "
+                "IAmUp(2) [from:2] sent in the name of sibling 2"},
+        // Other workers' areas are read-only to a worker: the stray write faults in the writer.
+        Failure{"StrayWriteIntoAnotherArea",
+                {},
+                "stray",
+                "Process [extr] terminated unexpectedly with exit code 139"}),
     [](const testing::TestParamInfo<Failure>& info) { return info.param.name; });
 
 // What a worker asks of the supervisor about other workers, and what the supervisor says: a

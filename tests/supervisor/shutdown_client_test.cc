@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -8,6 +9,7 @@
 #include <thread>
 
 #include "supervisor/entry/named_event.h"
+#include "supervisor/entry/pid_file.h"
 #include "supervisor/entry/shutdown_client.h"
 #include "support/test_support.h"
 
@@ -26,18 +28,26 @@ std::string text(std::FILE* f) {
   return s;
 }
 
-// A daemon's events and its pid file; a thread lets the shutdown event go after `requests`
-// requests (never when 0).
+// Holds the lock of a pid file as its daemon does.
+UniqueFd holdPidFile(const std::string& pid_file) {
+  UniqueFd fd(::open(pid_file.c_str(), O_WRONLY | O_CLOEXEC));
+  EXPECT_TRUE(fd.valid() && lockPidFile(fd.get()));
+  return fd;
+}
+
+// A daemon's events and its pid file (held unless `stale`); a thread lets the shutdown event
+// go after `requests` requests (never when 0) and counts what it received.
 class FakeDaemon {
  public:
-  FakeDaemon(const std::string& pid_file, int requests)
+  FakeDaemon(const std::string& pid_file, int requests, bool stale = false)
       : events_(bindFirstFree({kShutdownEventPrefix, kRotationEventPrefix}, number_)) {
     vxtest::writeFile(pid_file, kShutdownEventPrefix + std::to_string(number_));
+    if (!stale) lock_ = holdPidFile(pid_file);
     holder_ = std::thread([this, requests] {
       pollfd pfd = {events_[0].get(), POLLIN, 0};
       char byte;
-      for (int seen = 0; !stop_ && (requests == 0 || seen < requests);) {
-        if (::poll(&pfd, 1, 5) > 0 && ::recv(pfd.fd, &byte, 1, 0) == 1) ++seen;
+      while (!stop_ && (requests == 0 || seen_ < requests)) {
+        if (::poll(&pfd, 1, 5) > 0 && ::recv(pfd.fd, &byte, 1, 0) == 1) ++seen_;
       }
       events_[0].reset();
     });
@@ -46,11 +56,14 @@ class FakeDaemon {
     stop_ = true;
     holder_.join();
   }
+  int seen() const { return seen_; }
 
  private:
   unsigned number_ = 0;
   std::vector<UniqueFd> events_;
+  UniqueFd lock_;
   std::atomic<bool> stop_{false};
+  std::atomic<int> seen_{0};
   std::thread holder_;
 };
 
@@ -82,11 +95,39 @@ TEST(ShutdownClient, PidFileWithoutAnEventName) {
   };
   for (const auto& [contents, message] : cases) {
     vxtest::writeFile(pid_file, contents);
+    UniqueFd lock = holdPidFile(pid_file);
     std::FILE *out = std::tmpfile(), *err = std::tmpfile();
     EXPECT_EQ(runShutdownClient(pid_file, {}, out, err), 1) << contents;
     EXPECT_EQ(text(err), message) << contents;
     EXPECT_EQ(text(out), "");
   }
+}
+
+TEST(ShutdownClient, StalePidFileIsRefusedWithoutSendingAnything) {
+  // The daemon that wrote it is gone (its lock with it); the event it names now belongs to
+  // another daemon, which must not be stopped by it.
+  vxtest::TempDir dir;
+  std::string pid_file = dir.file("old.pid");
+  FakeDaemon other(pid_file, 0, true);
+  for (bool shutdown : {true, false}) {
+    std::FILE *out = std::tmpfile(), *err = std::tmpfile();
+    EXPECT_EQ(shutdown ? runShutdownClient(pid_file, {10ms, 1000ms}, out, err)
+                       : runRotationClient(pid_file, out, err),
+              1);
+    EXPECT_EQ(text(err), "Vexlan is not running (stale pid file " + pid_file + ")\n");
+    EXPECT_EQ(text(out), "");
+  }
+  // A lock anybody who can read the file could take (a read lock) does not count.
+  UniqueFd reader(::open(pid_file.c_str(), O_RDONLY | O_CLOEXEC));
+  struct flock rd = {};
+  rd.l_type = F_RDLCK;
+  ASSERT_EQ(::fcntl(reader.get(), F_OFD_SETLK, &rd), 0);
+  std::FILE *out = std::tmpfile(), *err = std::tmpfile();
+  EXPECT_EQ(runShutdownClient(pid_file, {10ms, 1000ms}, out, err), 1);
+  EXPECT_EQ(text(err), "Vexlan is not running (stale pid file " + pid_file + ")\n");
+  text(out);
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(other.seen(), 0);
 }
 
 }  // namespace

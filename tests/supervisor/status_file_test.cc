@@ -70,27 +70,10 @@ TEST(StatusFile, IsReplacedWholeAndLeavesNothingBeside) {
   EXPECT_THAT(nowhere.write(sample()), HasSubstr("Cannot create " + dir.file("missing/")));
 }
 
-TEST(StatusFile, PathFollowsTheRuntimeDirectoryChoice) {
-  auto with = [](std::map<std::string, const char*> env) {
-    std::map<std::string, std::string> saved;
-    for (const char* name : {"VX_STATUS_FILE", "RUNTIME_DIRECTORY", "XDG_RUNTIME_DIR"}) {
-      if (const char* v = std::getenv(name)) saved[name] = v;
-      ::unsetenv(name);
-    }
-    for (const auto& [name, value] : env)
-      ::setenv(name.c_str(), value, 1);
-    std::string path = statusFilePath();
-    for (const char* name : {"VX_STATUS_FILE", "RUNTIME_DIRECTORY", "XDG_RUNTIME_DIR"})
-      ::unsetenv(name);
-    for (const auto& [name, value] : saved)
-      ::setenv(name.c_str(), value.c_str(), 1);
-    return path;
-  };
-  EXPECT_EQ(with({{"VX_STATUS_FILE", "/x/s.json"}, {"RUNTIME_DIRECTORY", "/run/v"}}), "/x/s.json");
-  EXPECT_EQ(with({{"RUNTIME_DIRECTORY", "/run/vexlan:/run/other"}, {"XDG_RUNTIME_DIR", "/r"}}),
-            "/run/vexlan/status.json");
-  EXPECT_EQ(with({{"XDG_RUNTIME_DIR", "/run/user/7"}}), "/run/user/7/vexlan-status.json");
-  EXPECT_EQ(with({}), "/tmp/vexlan-status-" + std::to_string(::getuid()) + ".json");
+TEST(StatusFile, OneNamePerDaemon) {
+  EXPECT_EQ(statusFileName(3u, false, 99), "status-sht3.json");  // from its pid file's event
+  EXPECT_EQ(statusFileName(std::nullopt, true, 99), "status.json");
+  EXPECT_EQ(statusFileName(std::nullopt, false, 99), "status-pid99.json");
 }
 
 }  // namespace

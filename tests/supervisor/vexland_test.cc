@@ -2,11 +2,18 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 
 #include <algorithm>
+#include <cstring>
+#include <filesystem>
 #include <sstream>
+#include <thread>
 
 #include "log/version.h"
+#include "supervisor/entry/named_event.h"
 #include "supervisor/program.h"
 #include "supervisor/server_harness.h"
 
@@ -15,6 +22,7 @@ namespace {
 using namespace std::chrono_literals;
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
+using ::testing::Not;
 using vxtest::Outcome;
 
 const std::string kVexland = VX_VEXLAND;
@@ -60,11 +68,13 @@ TEST(Vexland, ShutdownClientWithoutADaemon) {
   EXPECT_EQ(no_p.status, 1);
   EXPECT_EQ(no_p.err, "Could not open pid file '': No such file or directory\n");
 
+  // A pid file nobody holds: its daemon has gone.
   vxtest::TempDir dir;
   vxtest::writeFile(dir.file("gone.pid"), "Vexlan.sht.4294967295");
   Outcome gone = vxtest::run(kVexland, {"-v", "-w:shutdown", "-p", dir.file("gone.pid")});
   EXPECT_EQ(gone.status, 1);  // the banner, then the client
-  EXPECT_THAT(gone.err, HasSubstr("-\nCannot open shutdown event designated in .pid file\n"));
+  EXPECT_THAT(gone.err, HasSubstr("-\nVexlan is not running (stale pid file " +
+                                  dir.file("gone.pid") + ")\n"));
 }
 
 TEST(Vexland, BackgroundDaemonStopsWithItsWorkersOnRequestAndKeepsItsPidFile) {
@@ -154,6 +164,164 @@ TEST(Vexland, ServiceModeEndsWithAFailureAfterAnEmergency) {
   EXPECT_THAT(end, HasSubstr("STATUS=Emergency shutdown|"));
   EXPECT_EQ(p.wait().status, 1);
   EXPECT_TRUE(server.allGone());
+}
+
+// Sends `count` one-byte datagrams to the abstract name `name`; 0 when every one was sent.
+// Plain system calls only: it also runs in a child that acts as another user.
+int sendDatagrams(const std::string& name, int count) {
+  sockaddr_un addr = {};
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path + 1, name.data(), name.size());
+  const socklen_t len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  int fd = ::socket(AF_UNIX, SOCK_DGRAM, 0);
+  int failed = fd < 0 ? 1 : 0;
+  for (int i = 0; i < count && failed == 0; ++i) {
+    char one = 1;
+    if (::sendto(fd, &one, 1, 0, reinterpret_cast<sockaddr*>(&addr), len) != 1) failed = 1;
+  }
+  if (fd >= 0) ::close(fd);
+  return failed;
+}
+
+// The background daemon of a server: the leader of its own session.
+pid_t daemonOf(const vxtest::Server& s) {
+  for (pid_t pid : s.running()) {
+    if (::getsid(pid) == pid) return pid;
+  }
+  return -1;
+}
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+TEST(Vexland, OnlyItsOwnUserAndRootMayStopOrRotateTheDaemon) {
+  if (!vxtest::canActAsOtherUser()) GTEST_SKIP() << vxtest::kNeedsRoot;
+  vxtest::Server server;
+  const std::string pid_file = server.dir() + "/vexlan.pid";
+  ASSERT_EQ(vxtest::run(kVexland, {"-p", pid_file, "-f", server.configFile()}, server.env()).status,
+            0);
+  const std::string shutdown = vxtest::readFile(pid_file);
+  const std::string rotation = "Vexlan.rot." + shutdown.substr(std::strlen("Vexlan.sht."));
+
+  // The kernel vouches for the sender: the other user's datagrams are read and dropped.
+  EXPECT_EQ(vxtest::asOtherUser([&] { return sendDatagrams(shutdown, 3); }), 0);
+  EXPECT_EQ(vxtest::asOtherUser([&] { return sendDatagrams(rotation, 12); }), 0);
+  EXPECT_TRUE(server.waitLog("on event " + shutdown + ", the last from uid 65534"));
+  EXPECT_TRUE(server.waitLog("on event " + rotation + ", the last from uid 65534"));
+  // One note (they may have arrived over several reads; later notes wait a minute).
+  EXPECT_EQ(server.countLog("on event " + shutdown + ", the last from"), 1u);
+  EXPECT_THAT(server.log(), Not(HasSubstr("Server shut down by administrator")));
+  EXPECT_FALSE(exists(server.dir() + "/log/server.log.1.txt"));
+  EXPECT_EQ(server.running().size(), 8u);
+
+  // Its own user's work; a dozen rotation requests in a row rotate once (twice at most on a
+  // machine that stalls for a second), so the older history survives.
+  EXPECT_EQ(sendDatagrams(rotation, 12), 0);
+  for (int i = 0; i < 1000 && !exists(server.dir() + "/log/server.log.1.txt"); ++i)
+    std::this_thread::sleep_for(5ms);
+  EXPECT_TRUE(server.waitLog("Log re-opened."));
+  std::this_thread::sleep_for(100ms);
+  EXPECT_TRUE(exists(server.dir() + "/log/server.log.1.txt"));
+  EXPECT_FALSE(exists(server.dir() + "/log/server.log.3.txt"));
+
+  Outcome stop = vxtest::run(kVexland, {"-w:shutdown", "-p", pid_file});
+  EXPECT_EQ(stop.status, 0) << stop.err;
+  EXPECT_TRUE(server.allGone());
+}
+
+TEST(Vexland, AStalePidFileNeverStopsAnotherDaemon) {
+  vxtest::Server a, b;
+  const std::string pa = a.dir() + "/a.pid", pb = b.dir() + "/b.pid";
+  ASSERT_EQ(vxtest::run(kVexland, {"-p", pa, "-f", a.configFile()}, a.env()).status, 0);
+  const std::string name = vxtest::readFile(pa);
+  ::kill(daemonOf(a), SIGKILL);  // its workers follow through their parent-death signal
+  ASSERT_TRUE(a.allGone());
+  ASSERT_EQ(vxtest::run(kVexland, {"-p", pb, "-f", b.configFile()}, b.env()).status, 0);
+  // b takes the freed number unless a daemon of a test running meanwhile got there first; a's
+  // pid file names b's event either way.
+  if (vxtest::readFile(pb) != name) vxtest::writeFile(pa, vxtest::readFile(pb));
+
+  for (const char* request : {"-w:shutdown", "-w:sigusr1"}) {
+    Outcome o = vxtest::run(kVexland, {request, "-p", pa});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "Vexlan is not running (stale pid file " + pa + ")\n");
+    EXPECT_EQ(o.out, "");
+  }
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(b.running().size(), 8u);
+  EXPECT_THAT(b.log(), Not(HasSubstr("Server shut down by administrator")));
+  EXPECT_FALSE(exists(b.dir() + "/log/server.log.1.txt"));
+
+  // The FIFO directory the killed daemon left is removed by the next start in its runtime
+  // directory, and the one of the running daemon is not.
+  auto fifoDirs = [](const vxtest::Server& s) {
+    size_t n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(s.dir() + "/run"))
+      n += e.path().filename().string().rfind("vexlan.", 0) == 0;
+    return n;
+  };
+  EXPECT_EQ(fifoDirs(a), 1u);
+  const std::string again = a.dir() + "/again.pid";
+  ASSERT_EQ(vxtest::run(kVexland, {"-p", again, "-f", a.configFile()}, a.env()).status, 0);
+  EXPECT_EQ(fifoDirs(a), 1u);
+  EXPECT_EQ(fifoDirs(b), 1u);
+  for (const std::string& pid_file : {again, pb})
+    EXPECT_EQ(vxtest::run(kVexland, {"-w:shutdown", "-p", pid_file}).status, 0);
+  EXPECT_TRUE(a.allGone());
+  EXPECT_TRUE(b.allGone());
+}
+
+TEST(Vexland, AFailedStartLeavesNoPidFileAndSquattedNamesAreSkipped) {
+  vxtest::Server s;
+  const std::string pid_file = s.dir() + "/vexlan.pid";
+  Outcome o = vxtest::run(kVexland, {"-p", pid_file, "-f", s.configFile()},
+                          s.env({{"VX_EXTRA_PROCESS", "one,two"}}));
+  EXPECT_EQ(o.status, 1);
+  EXPECT_THAT(o.err, HasSubstr("Cannot spawn more than one extra process"));
+  EXPECT_FALSE(exists(pid_file));
+
+  // Somebody holds one of the two names of each of the next thousand numbers: the start
+  // takes the first number whose names are both free.
+  unsigned first = 0;
+  std::vector<entry::UniqueFd> probe =
+      entry::bindFirstFree({entry::kShutdownEventPrefix, entry::kRotationEventPrefix}, first);
+  probe.clear();
+  std::vector<entry::UniqueFd> squatted;
+  for (unsigned n = first; n < first + 1000; ++n) {
+    int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr = {};
+    addr.sun_family = AF_UNIX;
+    const std::string name = (n % 2 ? "Vexlan.sht." : "Vexlan.rot.") + std::to_string(n);
+    std::memcpy(addr.sun_path + 1, name.data(), name.size());
+    // A name some other daemon of this host holds meanwhile is squatted all the same.
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr),
+           static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size()));
+    squatted.emplace_back(fd);
+  }
+  o = vxtest::run(kVexland, {"-p", pid_file, "-f", s.configFile()}, s.env());
+  ASSERT_EQ(o.status, 0) << o.err;
+  const std::string name = vxtest::readFile(pid_file);
+  EXPECT_GE(std::stoul(name.substr(std::strlen("Vexlan.sht."))), first + 1000);
+  EXPECT_EQ(vxtest::run(kVexland, {"-w:shutdown", "-p", pid_file}).status, 0);
+  EXPECT_TRUE(s.allGone());
+}
+
+TEST(Vexland, AConfigurationFileThatIsAFifoIsRefusedAtOnce) {
+  vxtest::Server s;
+  const std::string fifo = s.dir() + "/fifo.conf";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  Outcome o = vxtest::run(kVexland, {"-v", "-f", fifo}, s.env());
+  EXPECT_EQ(o.status, 1);
+  EXPECT_THAT(o.err, HasSubstr("Vexlan fatal error: Cannot open configuration file \"" + fifo +
+                               "\": not a regular file\n"));
+  // A symbolic link to a regular file is read as the file.
+  ASSERT_EQ(::symlink(s.configFile().c_str(), (s.dir() + "/link.conf").c_str()), 0);
+  vxtest::Program p(kVexland, {"-v", "-f", s.dir() + "/link.conf"}, s.env());
+  EXPECT_TRUE(p.waitForErr("Vexlan: Spawned OK."));
+  ::kill(p.pid(), SIGTERM);
+  EXPECT_EQ(p.wait().status, 0);
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 #include "support/test_support.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -57,6 +60,26 @@ std::string readFile(const std::string& path) {
   std::ostringstream os;
   os << in.rdbuf();
   return os.str();
+}
+
+bool canActAsOtherUser() {
+  return ::geteuid() == 0;
+}
+
+int asOtherUser(const std::function<int()>& fn) {
+  pid_t pid = ::fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(kOtherGid, kOtherGid, kOtherGid) != 0 ||
+        ::setresuid(kOtherUid, kOtherUid, kOtherUid) != 0 || ::geteuid() != kOtherUid) {
+      ::_exit(126);
+    }
+    ::_exit(fn());
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace vxtest

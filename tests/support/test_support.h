@@ -39,6 +39,18 @@ std::string childSelector(const std::string& name);
 void writeFile(const std::string& path, const std::string& contents);
 std::string readFile(const std::string& path);
 
+// A second, unprivileged local user: the uid and gid of "nobody".
+inline constexpr unsigned kOtherUid = 65534;
+inline constexpr unsigned kOtherGid = 65534;
+// Acting as that user needs root; a test that needs it skips with this reason otherwise.
+bool canActAsOtherUser();
+inline constexpr const char* kNeedsRoot =
+    "needs root, to act as a second, unprivileged uid (65534) in a child process";
+// Runs `fn` in a forked child that has dropped every privilege to kOtherUid/kOtherGid (no
+// supplementary groups) and returns its result, or -1 when the child did not end normally.
+// Only async-signal-safe work and plain system calls belong in `fn`.
+int asOtherUser(const std::function<int()>& fn);
+
 }  // namespace vxtest
 
 // VXTEST_CHILD(name) { ...; return code; } defines a child entry point; `args` holds its

@@ -3,9 +3,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
 #include <sstream>
 
 #include "error/exception.h"
+#include "supervisor/entry/pid_file.h"
+#include "supervisor/entry/unique_fd.h"
 #include "supervisor/server_harness.h"
 #include "vexlanctl/commands.h"
 #include "vexlanctl/status.h"
@@ -94,7 +101,7 @@ TEST(Status, OfARunningServerAndAfterItsEnd) {
   vxtest::Server s;
   Outcome o = vxtest::run(VX_VEXLANCTL, {"status"}, s.env());
   EXPECT_EQ(o.status, 3);
-  EXPECT_EQ(o.out, "vexland is not running: no status file " + s.dir() + "/run/status.json\n");
+  EXPECT_EQ(o.out, "vexland is not running: no status file in " + s.dir() + "/run\n");
 
   s.start({{"VXW_SCHD_DEPEND_ON", "dbms,tsdb"}});
   ASSERT_TRUE(s.waitErr("Vexlan: Spawned OK.\n"));
@@ -107,7 +114,7 @@ TEST(Status, OfARunningServerAndAfterItsEnd) {
   EXPECT_THAT(o.out, testing::ContainsRegex("\n  keyg +11 +vexlan-keygen.exe\n"));
 
   // -s names the file directly.
-  o = vxtest::run(VX_VEXLANCTL, {"status", "-s", s.dir() + "/run/status.json"});
+  o = vxtest::run(VX_VEXLANCTL, {"status", "-s", s.statusPath()});
   EXPECT_EQ(o.status, 0) << o.err;
 
   const pid_t pid = s.program().pid();
@@ -135,14 +142,69 @@ TEST(Status, OfABackgroundServerFoundThroughItsPidFile) {
   ASSERT_EQ(o.status, 0) << o.err;
   o = vxtest::run(VX_VEXLANCTL, {"status", "-p", pid_file}, s.env());
   EXPECT_EQ(o.status, 3);
-  EXPECT_EQ(o.out, "vexland is not running: the event " + vxtest::readFile(pid_file) +
-                       " named in " + pid_file + " does not exist\n");
+  EXPECT_EQ(o.out, "vexland is not running (stale pid file " + pid_file + ")\n");
+  EXPECT_TRUE(s.allGone());
 
+  // Held, but by something that is no daemon.
   vxtest::writeFile(pid_file, "1234");
+  entry::UniqueFd lock(::open(pid_file.c_str(), O_WRONLY | O_CLOEXEC));
+  ASSERT_TRUE(entry::lockPidFile(lock.get()));
   o = vxtest::run(VX_VEXLANCTL, {"status", "-p", pid_file}, s.env());
   EXPECT_EQ(o.status, 1);
   EXPECT_EQ(o.err, "Cannot read an event name from the pid file " + pid_file + "\n");
-  EXPECT_TRUE(s.allGone());
+  vxtest::writeFile(pid_file, "Vexlan.sht.4000000000");
+  o = vxtest::run(VX_VEXLANCTL, {"status", "-p", pid_file}, s.env());
+  EXPECT_EQ(o.status, 3);
+  EXPECT_THAT(o.out, HasSubstr("Vexlan.sht.4000000000 named in " + pid_file + " does not exist"));
+}
+
+// The daemon whose pid a status line shows: the leader of its own session.
+pid_t daemonOf(const vxtest::Server& s) {
+  for (pid_t pid : s.running()) {
+    if (::getsid(pid) == pid) return pid;
+  }
+  return -1;
+}
+
+TEST(Status, TwoBackgroundServersSharingARuntimeDirectoryEachReportTheirOwn) {
+  // The place status files had before, prepared by somebody else: it must not matter.
+  const std::string old_place = "/tmp/vexlan-status-" + std::to_string(::getuid()) + ".json";
+  const bool planted = ::mkdir(old_place.c_str(), 0777) == 0;
+
+  vxtest::TempDir shared;
+  std::map<std::string, std::string> session = {{"RUNTIME_DIRECTORY", ""},
+                                                {"XDG_RUNTIME_DIR", shared.path()}};
+  vxtest::Server a, b;
+  const std::string pa = a.dir() + "/a.pid", pb = b.dir() + "/b.pid";
+  ASSERT_EQ(vxtest::run(VX_VEXLAND, {"-p", pa, "-f", a.configFile()}, a.env(session)).status, 0);
+  ASSERT_EQ(vxtest::run(VX_VEXLAND, {"-p", pb, "-f", b.configFile()}, b.env(session)).status, 0);
+  for (auto [server, pid_file] : {std::pair{&a, pa}, std::pair{&b, pb}}) {
+    Outcome o = vxtest::run(VX_VEXLANCTL, {"status", "-p", pid_file}, server->env(session));
+    EXPECT_EQ(o.status, 0) << o.err << server->log();
+    EXPECT_THAT(o.out, HasSubstr("vexland: running, pid " + std::to_string(daemonOf(*server))));
+  }
+  // Without -p there is no telling which one is meant.
+  Outcome o = vxtest::run(VX_VEXLANCTL, {"status"}, a.env(session));
+  EXPECT_EQ(o.status, 1);
+  EXPECT_THAT(o.err, HasSubstr("Several servers have status files in " + shared.file("vexlan")));
+
+  // Whatever sits in place of a status file gives a message, never a library's text.
+  const std::string file = shared.file("vexlan/odd.json");
+  ASSERT_EQ(::mkdir(file.c_str(), 0700), 0);
+  o = vxtest::run(VX_VEXLANCTL, {"status", "-s", file});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err, "Cannot read the status file " + file + ": not a regular file\n");
+  ::rmdir(file.c_str());
+  vxtest::writeFile(file, "{\"state\": ");
+  o = vxtest::run(VX_VEXLANCTL, {"status", "-s", file});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_THAT(o.err, testing::StartsWith("Cannot read the status file " + file + ": "));
+
+  for (const std::string& pid_file : {pa, pb})
+    EXPECT_EQ(vxtest::run(VX_VEXLAND, {"-w:shutdown", "-p", pid_file}).status, 0);
+  EXPECT_TRUE(a.allGone());
+  EXPECT_TRUE(b.allGone());
+  if (planted) ::rmdir(old_place.c_str());
 }
 
 }  // namespace

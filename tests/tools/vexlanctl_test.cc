@@ -35,7 +35,8 @@ TEST_F(Ctl, CheckConfigPrintsEverySettingInOrder) {
                                 "dbms_tsdb_file_path: \"/var/lib/vexlan/tsdb\"\n"));
   EXPECT_THAT(o.out, HasSubstr("\nmodem_options: set {\n  \"page\"\n  \"sms\"\n}\n"));
   EXPECT_THAT(o.out, HasSubstr("\nsnmp_timeout_initial: 1.500000\n"));
-  EXPECT_THAT(o.out, testing::EndsWith("\nios_cert_path: \".\"\n"));
+  // The supervisor's own settings follow the server configuration.
+  EXPECT_THAT(o.out, testing::EndsWith("\nios_cert_path: \".\"\nworker_stall_limit: 120\n"));
   // The server names itself after the system when the file gives no name.
   EXPECT_THAT(o.out, testing::Not(HasSubstr("\nhost_name: \"\"\n")));
 }

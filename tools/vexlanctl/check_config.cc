@@ -17,8 +17,8 @@ const char* const kHelp =
     "usage: vexlanctl check-config [FILE]\n"
     "Reads FILE as vexland -f FILE does (without FILE: the registry, as vexland without -f)\n"
     "and prints every setting, one \"name: value\" line each, in the order of the server\n"
-    "configuration. On a bad configuration it prints the error vexland would stop with\n"
-    "(after \"Vexlan fatal error: \") and exits with 1.\n";
+    "configuration, then the settings of vexland itself. On a bad configuration it prints the\n"
+    "error vexland would stop with (after \"Vexlan fatal error: \") and exits with 1.\n";
 
 }  // namespace
 
@@ -34,8 +34,9 @@ int checkConfigCommand(const Args& args, std::ostream& out, std::ostream& err) {
   std::optional<std::string> file;
   if (!args.empty()) file = args[0];
   control::Server_Configuration_Fields cfg;
+  config::SupervisorSettings settings;
   try {
-    config::load_server_config(file, cfg);
+    config::load_server_config(file, cfg, &settings);
   } catch (const std::exception& e) {
     err << e.what() << "\n";
     return kFailed;
@@ -46,6 +47,7 @@ int checkConfigCommand(const Args& args, std::ostream& out, std::ostream& err) {
     if (::gethostname(name, sizeof name - 1) == 0) cfg.host_name = name;
   }
   wire::printPayloadText(out, cfg, 0);
+  out << "worker_stall_limit: " << settings.worker_stall_limit << "\n";
   return kOk;
 }
 

@@ -87,6 +87,8 @@ Behaviours Behaviours::parse(const std::map<std::string, std::string>& vars,
       b.entropy = number(full, value);
     } else if (key == "TRACE") {
       b.trace = flag(full, value);
+    } else if (key == "PING") {
+      b.ping_ms = number(full, value);
     }
   }
   return b;
@@ -138,6 +140,8 @@ Test behaviours, from the environment (<SNAME>: the short name in upper case, e.
                                        without waiting for the answer
   VXW_<SNAME>_TRACE=1                  log every event read and each step through the
                                        supervisor (SYSTEM_LOG_REQUEST)
+  VXW_<SNAME>_PING=<interval-ms>       after INIT_OK, ask the supervisor for random bytes every
+                                       interval and log "ping answered in <us> us" through it
 
 Exit codes: 0 orderly end; the EXIT code; 1 error (a bad variable, an exception);
 2 the supervisor went away.

@@ -49,6 +49,9 @@ struct Behaviours {
   std::optional<int> entropy;
   // TRACE=1: every event read, and each step of its life, is logged through the supervisor.
   bool trace = false;
+  // PING=<interval-ms>: after INIT_OK, asks the supervisor for random bytes every interval and
+  // logs how long each answer took ("ping answered in <us> us"), through the supervisor.
+  int ping_ms = 0;
 
   // From the variables named prefix + NAME ("VXW_DBMS_"). A value that cannot be used raises
   // error::EParseError naming the variable; an unknown NAME is ignored.

@@ -128,6 +128,19 @@ void ReferenceWorker::sendInitOk() {
   }
   if (b_.send) sendEvents(b_.send->queue, b_.send->count);
   if (b_.garbage) writeGarbage();
+  if (b_.ping_ms > 0) w_.after(std::chrono::milliseconds(b_.ping_ms), [this] { ping(); });
+}
+
+// The round trip of a request as this worker sees it: how responsive the supervisor is.
+void ReferenceWorker::ping() {
+  if (w_.leaving()) return;
+  uint64_t start = meter::MicroSecondTiming::steadyMicroseconds();
+  ++counters_.sent;
+  w_.pseudoRandom(8);
+  uint64_t took = meter::MicroSecondTiming::steadyMicroseconds() - start;
+  ++counters_.sent;
+  w_.log("ping answered in " + std::to_string(took) + " us");
+  w_.after(std::chrono::milliseconds(b_.ping_ms), [this] { ping(); });
 }
 
 void ReferenceWorker::sendEvents(queue_t q, int count) {

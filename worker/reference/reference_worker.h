@@ -55,6 +55,7 @@ class ReferenceWorker {
   void sendInitOk();
   void sendEvents(queues::queue_t q, int count);
   void writeGarbage();
+  void ping();
   // Logged through the supervisor when tracing.
   void trace(const std::string& msg);
   // Logged through the supervisor always, and on standard error.

@@ -19,6 +19,12 @@ ParentWatch::ParentWatch(const std::string& fifo_path) : path_(fifo_path) {
   throw error::ESystemError("Cannot open " + path_, code);
 }
 
+ParentWatch::ParentWatch(Channel channel) : path_("channel " + std::to_string(channel.fd)) {
+  fd_ = ::fcntl(channel.fd, F_DUPFD_CLOEXEC, 3);
+  if (fd_ < 0) error::throwErrno("Cannot watch the " + path_);
+  if (gone()) throw ESupervisorGone("no reader on the " + path_);
+}
+
 ParentWatch::~ParentWatch() {
   leaveAllSelectors();
   if (fd_ >= 0) ::close(fd_);

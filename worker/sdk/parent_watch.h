@@ -1,10 +1,10 @@
 // Notices a supervisor that has gone without waiting for anything it would have to send.
 //
-// It holds the supervisor's FIFO open for writing but never writes: the kernel reports an
-// error on that descriptor as soon as no reader is left, that is when the supervisor's
-// messenger has closed its FIFO or its process has ended (crash included). So a worker blocked
-// in its loop learns of it at once, and one that is busy learns of it at its next wait; nothing
-// polls.
+// It holds a writing end of the supervisor's input (this worker's channel, or the supervisor's
+// FIFO) but never writes: the kernel reports an error on that descriptor as soon as no reader
+// is left, that is when the supervisor's messenger has closed it or its process has ended
+// (crash included). So a worker blocked in its loop learns of it at once, and one that is busy
+// learns of it at its next wait; nothing polls.
 #pragma once
 
 #include <string>
@@ -17,6 +17,11 @@ class ParentWatch : public io::Selectable {
  public:
   // Opens `fifo_path` (the supervisor's FIFO). No reader left already raises ESupervisorGone.
   explicit ParentWatch(const std::string& fifo_path);
+  struct Channel {
+    int fd;
+  };
+  // Watches a copy of `channel.fd`, the writing end of this worker's channel.
+  explicit ParentWatch(Channel channel);
   ~ParentWatch() override;
 
   std::string describe() const override { return "ParentWatch(" + path_ + ")"; }

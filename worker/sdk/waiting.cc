@@ -88,7 +88,7 @@ std::unique_ptr<event> Worker::block(uint32_t id, const std::function<bool()>& u
     }
   } leave{blocked_, common ? request_timer_ : local_timer};
   for (;;) {
-    int got = sel.poll().second;
+    int got = poll(sel).second;
     switch (got) {
       case kCondition:
         if (until()) return nullptr;

@@ -4,6 +4,7 @@
 #include <spdlog/spdlog.h>
 
 #include "io/exceptions.h"
+#include "io/sibling/sibling_error.h"
 #include "queues/catalogue.h"
 #include "sdk/condition_front.h"
 #include "sdk/guarded_streams.h"
@@ -30,7 +31,8 @@ Worker::Worker(Identity identity, Options options)
       io::siblingmessenger_conf_t::fromEnvironment(options_.env_prefix);
   // Watch first: a supervisor that is already gone is reported as such, not as a failure to
   // open its FIFO.
-  watch_ = std::make_unique<ParentWatch>(io::fifoPath(conf.fifoprefix, 0));
+  watch_ = conf.channel >= 0 ? std::make_unique<ParentWatch>(ParentWatch::Channel{conf.channel})
+                             : std::make_unique<ParentWatch>(io::fifoPath(conf.fifoprefix, 0));
   m_ = std::make_unique<io::SiblingMessenger>(conf, identity_.queue);
   peers_.resize(static_cast<size_t>(io::kMaxSiblingId) + 1);
   m_->sibling(0);
@@ -170,6 +172,21 @@ void Worker::supervisorGone(const std::string& why) {
   throw ESupervisorGone(why);
 }
 
+template <typename T>
+std::pair<io::Selectable*, T> Worker::poll(io::Selector<T>& sel) {
+  for (;;) {
+    try {
+      return sel.poll();
+    } catch (const io::ESiblingProtocolError& e) {
+      if (e.verified()) throw;
+      spdlog::error("{}: ignored a control message of an unknown sender: {}", identity_.sname,
+                    e.what());
+    }
+  }
+}
+
+template std::pair<io::Selectable*, int> Worker::poll(io::Selector<int>& sel);
+
 void Worker::on(queues::event_t number, Handler handler) {
   handlers_[number] = std::move(handler);
 }
@@ -271,7 +288,7 @@ int Worker::run() {
         work();
         continue;
       }
-      auto [s, fn] = sel_.poll();
+      auto [s, fn] = poll(sel_);
       (*fn)();
     }
   } catch (const ESupervisorGone& e) {

@@ -237,6 +237,11 @@ class Worker {
   void waitReadable(int32_t q, const GuardedIStream& in);
   void waitWritable(int32_t q, io::OStream& real);
   [[noreturn]] void supervisorGone(const std::string& why);
+  // sel.poll(), except that a control message breaking the protocol whose sender cannot be
+  // verified is logged and dropped: anyone may have written it into our FIFO in another's
+  // name, and ending over it would make this worker pay for someone else's fault.
+  template <typename T>
+  std::pair<io::Selectable*, T> poll(io::Selector<T>& sel);
   void fireTimer(TimerId id);
 
   Identity identity_;

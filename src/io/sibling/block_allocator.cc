@@ -1,13 +1,53 @@
 #include "io/sibling/block_allocator.h"
 
+#include <sys/mman.h>
+
+#include <cstdio>
+
 #include "error/assert.h"
+#include "error/exception.h"
 
 namespace io {
+
+namespace {
+
+std::string headerText(uint64_t prev_word, uint64_t length) {
+  char buf[80];
+  std::snprintf(buf, sizeof buf, "{prev_offset 0x%llx, length %llu}",
+                static_cast<unsigned long long>(prev_word),
+                static_cast<unsigned long long>(length));
+  return buf;
+}
+
+}  // namespace
+
+AreaAllocator::~AreaAllocator() {
+  unmapShadow();
+}
+
+void AreaAllocator::unmapShadow() {
+  if (shadow_ != nullptr) ::munmap(shadow_, shadow_size_);
+  shadow_ = nullptr;
+  shadow_size_ = 0;
+  view_ = base_;
+  view_origin_ = 0;
+}
 
 void AreaAllocator::init(uint64_t offset, uint64_t size) {
   VX_ASSERT(
       offset % 8 == 0 && size % 8 == 0 && size >= 2 * kHeaderSize && offset + size <= mapsize_,
       "Area at ", offset, " of size ", size, " does not fit a pool of ", mapsize_);
+  if (shadowed_) {
+    // Pages are backed only where a block header lands.
+    unmapShadow();
+    void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED) error::throwErrno("Cannot map the private copy of our block headers");
+    shadow_ = static_cast<uint8_t*>(p);
+    shadow_size_ = size;
+    view_ = shadow_;
+    view_origin_ = offset;
+  }
   area_ = offset;
   end_ = offset + size;
   usable_free_ = 0;
@@ -23,6 +63,7 @@ void AreaAllocator::initFree(uint64_t o, uint64_t prev, uint64_t end) {
   h.length = end - o - kHeaderSize;
   uint64_t x = nextOffset(o);
   VX_ASSERT(x == end, "initFree next_offset is ", x, " but should be ", end);
+  publish(o);
 }
 
 void AreaAllocator::initUsed(uint64_t o, uint64_t prev, uint64_t next, uint64_t len) {
@@ -36,12 +77,27 @@ void AreaAllocator::initUsed(uint64_t o, uint64_t prev, uint64_t next, uint64_t 
   h.length = len;
   uint64_t x = nextOffset(o);
   VX_ASSERT(x == next, "initUsed next_offset is ", x, " but should be ", next);
+  publish(o);
 }
 
 void AreaAllocator::setPrev(uint64_t o, uint64_t prev) {
   VX_ASSERT((prev & kBlockFlags) == 0, "prev_offset misaligned");
   BlockHeader& h = mut(o);
   h.prev_offset = prev | (h.prev_offset & kBlockFlags);
+  publish(o);
+}
+
+void AreaAllocator::verifyShared(uint64_t o) const {
+  // Another process may be writing it right now: each word is read once.
+  const auto* shared = reinterpret_cast<const uint64_t*>(base_ + o);
+  uint64_t prev_word = __atomic_load_n(shared, __ATOMIC_RELAXED);
+  uint64_t length = __atomic_load_n(shared + 1, __ATOMIC_RELAXED);
+  const BlockHeader& h = header(o);
+  if (prev_word == h.prev_offset && length == h.length) return;
+  throw EPoolCorrupted("the block header at offset " + std::to_string(o) +
+                       " of our own area was overwritten by another process: it holds " +
+                       headerText(prev_word, length) + " instead of " +
+                       headerText(h.prev_offset, h.length));
 }
 
 size_t AreaAllocator::offer(uint8_t*& payload) const {
@@ -61,6 +117,8 @@ uint64_t AreaAllocator::commit(size_t len) {
             " and we expected a value above ", o, " up to ", end_);
   VX_ASSERT(len <= n - o - kHeaderSize, "Overcommit in SiblingOStream");
   VX_ASSERT(!isUsed(o), "Write cursor ", o, " is on a used block");
+  verify(o);
+  if (n < end_) verify(n);
   uint64_t prev = prevOffset(o);
   --usable_free_;
   if (len + 2 * kHeaderSize > n - o) {
@@ -111,6 +169,15 @@ void AreaAllocator::search(uint64_t start) {
 void AreaAllocator::release(uint64_t o) {
   VX_ASSERT(o >= area_ && o + kHeaderSize <= end_ && o % 8 == 0 && isUsed(o), "Release of block ",
             o, " that is not a used block of our area");
+  if (shadowed_) {
+    // Every header this release may change, before anything changes.
+    verify(o);
+    if (uint64_t p = prevOffset(o); p != 0) verify(p);
+    if (uint64_t n = nextOffset(o); n < end_) {
+      verify(n);
+      if (!isUsed(n) && nextOffset(n) < end_) verify(nextOffset(n));
+    }
+  }
   uint64_t start = o;
   uint64_t raw_prev = header(o).prev_offset;
   if ((raw_prev & ~kBlockFlags) != 0) {

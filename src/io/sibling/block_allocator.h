@@ -11,11 +11,23 @@
 // messages are acknowledged in order stays in a few large free blocks. A cursor of "none" means
 // no usable free block is left: the owner stops writing until a block is freed.
 //
-// Only the owner changes its area, so its inconsistencies are broken invariants (assertions).
+// Only the owner changes its area, so inconsistencies of the allocator's own view are broken
+// invariants (assertions).
+//
+// Shadowed, the allocator keeps its view of the headers in private memory, at the same offsets
+// as in the area, and writes every change to the shared header as well, so that the pool holds
+// exactly the bytes it would hold otherwise. Its decisions then never rest on what other
+// processes can write: the supervisor's allocator runs this way. A shared header it is about to
+// change (the block at the cursor and its successor on a write; the freed block and its
+// neighbours on a release) must still equal the private one; if another process has
+// overwritten it, the call raises EPoolCorrupted and changes nothing.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+
+#include "io/sibling/sibling_error.h"
 
 namespace io {
 
@@ -37,9 +49,22 @@ constexpr uint64_t roundDown8(uint64_t x) {
   return x & ~uint64_t{7};
 }
 
+// Another process overwrote a block header of our own area.
+class EPoolCorrupted : public ESiblingProtocolError {
+ public:
+  explicit EPoolCorrupted(const std::string& what)
+      : ESiblingProtocolError(kUnknownSibling, what, Text::AsIs) {}
+};
+
 class AreaAllocator {
  public:
-  AreaAllocator(uint8_t* base, uint64_t mapsize) : base_(base), mapsize_(mapsize) {}
+  enum class Headers { Shared, Shadowed };
+
+  AreaAllocator(uint8_t* base, uint64_t mapsize, Headers headers = Headers::Shared)
+      : base_(base), mapsize_(mapsize), shadowed_(headers == Headers::Shadowed) {}
+  ~AreaAllocator();
+  AreaAllocator(const AreaAllocator&) = delete;
+  AreaAllocator& operator=(const AreaAllocator&) = delete;
 
   // Binds the area [offset, offset + size) and lays it out as one free block.
   void init(uint64_t offset, uint64_t size);
@@ -59,10 +84,14 @@ class AreaAllocator {
   // comes back on the freed block.
   void release(uint64_t offset);
 
-  // Layout, for the owner's checks and for tests.
+  bool shadowed() const { return shadowed_; }
+  // Layout as the allocator sees it (the private view when shadowed), for the owner's checks
+  // and for tests.
   const BlockHeader& header(uint64_t o) const {
-    return *reinterpret_cast<const BlockHeader*>(base_ + o);
+    return *reinterpret_cast<const BlockHeader*>(view_ + (o - view_origin_));
   }
+  // The message length of a used block of ours.
+  uint64_t length(uint64_t o) const { return header(o).length; }
   uint64_t nextOffset(uint64_t o) const {
     const BlockHeader& h = header(o);
     return roundDown8(o + kHeaderSize + h.length + 7) + ((h.prev_offset & kBlockPad) ? 8 : 0);
@@ -73,15 +102,33 @@ class AreaAllocator {
   size_t usableFreeBlocks() const { return usable_free_; }
 
  private:
-  BlockHeader& mut(uint64_t o) { return *reinterpret_cast<BlockHeader*>(base_ + o); }
+  BlockHeader& mut(uint64_t o) {
+    return *reinterpret_cast<BlockHeader*>(view_ + (o - view_origin_));
+  }
   bool usableFree(uint64_t o) const { return !isUsed(o) && header(o).length != 0; }
   void initFree(uint64_t o, uint64_t prev, uint64_t end);
   void initUsed(uint64_t o, uint64_t prev, uint64_t next, uint64_t len);
   void setPrev(uint64_t o, uint64_t prev);
   void search(uint64_t start);
+  // Shadowed: writes the private header at o to the pool.
+  void publish(uint64_t o) {
+    if (shadowed_) *reinterpret_cast<BlockHeader*>(base_ + o) = header(o);
+  }
+  // Shadowed: raises EPoolCorrupted unless the pool's header at o is the private one.
+  void verify(uint64_t o) const {
+    if (shadowed_) verifyShared(o);
+  }
+  void verifyShared(uint64_t o) const;
+  void unmapShadow();
 
   uint8_t* base_;
   uint64_t mapsize_;
+  bool shadowed_;
+  // Where headers are read and written: the pool itself, or the private copy of the area.
+  uint8_t* view_ = base_;
+  uint64_t view_origin_ = 0;
+  uint8_t* shadow_ = nullptr;
+  uint64_t shadow_size_ = 0;
   uint64_t area_ = 0;
   uint64_t end_ = 0;
   uint64_t cursor_ = kNoBlock;

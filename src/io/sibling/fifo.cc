@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/epoll.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,22 +13,44 @@
 
 #include "error/assert.h"
 #include "error/exception.h"
+#include "io/runtime_dir.h"
 
 namespace io {
 
 namespace {
 
-std::string runtimeBase() {
-  for (const char* var : {"RUNTIME_DIRECTORY", "XDG_RUNTIME_DIR"}) {
-    const char* v = std::getenv(var);
-    if (v == nullptr || *v == '\0') continue;
-    // The service manager lists several directories separated by colons; the first is ours.
-    std::string dir(v);
-    dir = dir.substr(0, dir.find(':'));
+// Holds an exclusive flock on `fd` (blocking when `wait`); false when another holds one.
+bool lockExclusive(int fd, bool wait) {
+  int r;
+  do {
+    r = ::flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB));
+  } while (r != 0 && errno == EINTR);
+  return r == 0;
+}
+
+// Removes the "vexlan.*" directories of `base` whose lock nobody holds. Only real directories
+// of our own uid are looked at; whatever else is there is left alone.
+size_t sweepAbandoned(const std::string& base) {
+  size_t swept = 0;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(base, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("vexlan.", 0) != 0) continue;
     struct stat st;
-    if (!dir.empty() && ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return dir;
+    const std::string path = entry.path().string();
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
+      continue;
+    }
+    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) continue;
+    if (lockExclusive(fd, false)) {
+      std::error_code ignored;
+      std::filesystem::remove_all(path, ignored);
+      ++swept;
+    }
+    ::close(fd);
   }
-  return "/tmp";
+  return swept;
 }
 
 // The kernel buffer of our own FIFO; larger buffers let writers batch more before they wait.
@@ -35,24 +58,52 @@ constexpr int kFifoKernelBytes = 1024 * 1024;
 
 }  // namespace
 
-FifoDirectory::FifoDirectory() {
-  std::string tmpl = runtimeBase() + "/vexlan.XXXXXX";
+FifoDirectory::FifoDirectory() : FifoDirectory(runtimeDirectory()) {}
+
+FifoDirectory::FifoDirectory(const std::string& base) {
+  const std::string guard_path = base + "/fifo.lock";
+  int guard = ::open(guard_path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (guard < 0) error::throwErrno("Cannot open " + guard_path);
+  lockExclusive(guard, true);
+  swept_ = sweepAbandoned(base);
+  std::string tmpl = base + "/vexlan.XXXXXX";
   std::vector<char> buf(tmpl.begin(), tmpl.end());
   buf.push_back('\0');
-  if (::mkdtemp(buf.data()) == nullptr) error::throwErrno("Cannot create FIFO directory " + tmpl);
+  int err = 0;
+  const bool made = ::mkdtemp(buf.data()) != nullptr;
+  if (!made) {
+    err = errno;
+  } else {
+    lock_fd_ = ::open(buf.data(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (lock_fd_ < 0 || !lockExclusive(lock_fd_, false)) err = lock_fd_ < 0 ? errno : EWOULDBLOCK;
+  }
+  ::close(guard);
+  if (err != 0) {
+    if (lock_fd_ >= 0) ::close(lock_fd_);
+    if (made) ::rmdir(buf.data());
+    error::throwSystemError("Cannot create FIFO directory " + tmpl, err);
+  }
   path_ = buf.data();
 }
 
 FifoDirectory::~FifoDirectory() {
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
+  if (lock_fd_ >= 0) ::close(lock_fd_);
 }
 
 std::string fifoPath(const std::string& fifoprefix, int32_t id) {
   return fifoprefix + "." + std::to_string(id);
 }
 
-FifoReader::FifoReader(std::string path) : path_(std::move(path)), buf_(new uint8_t[kBufferBytes]) {
+ssize_t ReadBuffer::readFrom(int fd) {
+  pos_ = end_ = 0;
+  ssize_t n = ::read(fd, buf_.get(), kBytes);
+  if (n > 0) end_ = static_cast<size_t>(n);
+  return n;
+}
+
+FifoReader::FifoReader(std::string path) : path_(std::move(path)) {
   ::unlink(path_.c_str());
   if (::mkfifo(path_.c_str(), 0600) != 0) error::throwErrno("Cannot create anonymous pipe");
   fd_ = ::open(path_.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
@@ -75,7 +126,11 @@ FifoReader::~FifoReader() {
   leaveAllSelectors();
   if (fd_ >= 0) ::close(fd_);
   if (blocking_fd_ >= 0) ::close(blocking_fd_);
-  ::unlink(path_.c_str());
+  unpublish();
+}
+
+void FifoReader::unpublish() {
+  if (!path_.empty()) ::unlink(path_.c_str());
 }
 
 void FifoReader::prepareWait() {
@@ -92,14 +147,9 @@ void FifoReader::ioReady(uint32_t /*events*/) {
 }
 
 void FifoReader::readNow() {
-  if (end_ != pos_ || error_ != 0) return;
-  pos_ = end_ = 0;
+  if (buffer_.size() != 0 || error_ != 0) return;
   for (;;) {
-    ssize_t n = ::read(fd_, buf_.get(), kBufferBytes);
-    if (n > 0) {
-      end_ = static_cast<size_t>(n);
-      return;
-    }
+    ssize_t n = buffer_.readFrom(fd_);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN) error_ = errno;
     return;
@@ -107,15 +157,37 @@ void FifoReader::readNow() {
 }
 
 void FifoReader::readBlocking() {
-  if (end_ != pos_ || error_ != 0) return;
-  pos_ = end_ = 0;
+  if (buffer_.size() != 0 || error_ != 0) return;
   // Our own descriptor is a writer too, so this read never meets end of file. An interrupted
   // read returns to the selector, which starts a new pass.
-  ssize_t n = ::read(blocking_fd_, buf_.get(), kBufferBytes);
-  if (n > 0) {
-    end_ = static_cast<size_t>(n);
-  } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
-    error_ = errno;
+  ssize_t n = buffer_.readFrom(blocking_fd_);
+  if (n < 0 && errno != EINTR && errno != EAGAIN) error_ = errno;
+}
+
+ChannelReader::ChannelReader(int32_t owner, int fd) : owner_(owner), fd_(fd) {}
+
+ChannelReader::~ChannelReader() {
+  leaveAllSelectors();
+  ::close(fd_);
+}
+
+uint32_t ChannelReader::ioInterest() const {
+  return EPOLLIN;
+}
+
+void ChannelReader::ioReady(uint32_t /*events*/) {
+  readNow();
+}
+
+void ChannelReader::readNow() {
+  if (buffer_.size() != 0 || ended_) return;
+  for (;;) {
+    ssize_t n = buffer_.readFrom(fd_);
+    if (n < 0 && errno == EINTR) continue;
+    // End of file (the child and everything it handed the descriptor to have closed it), or
+    // an error: the owner stops reading it.
+    if (n == 0 || (n < 0 && errno != EAGAIN)) ended_ = true;
+    return;
   }
 }
 
@@ -132,6 +204,22 @@ void FifoWriter::open(const std::string& path, const std::string& context) {
   if (::fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode)) {
     ::close(fd);
     error::throwSystemError(context, ENXIO);
+  }
+  fd_ = fd;
+  blocked_ = false;
+  room_ = false;
+}
+
+void FifoWriter::adopt(int fd, const std::string& context) {
+  VX_ASSERT(fd_ < 0, "FifoWriter for ", peer_, " opened twice");
+  struct stat st;
+  int flags = ::fcntl(fd, F_GETFL);
+  if (::fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode) || flags < 0 ||
+      (flags & O_ACCMODE) == O_RDONLY) {
+    error::throwSystemError(context, EBADF);
+  }
+  if (::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0 || ::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) {
+    error::throwErrno(context);
   }
   fd_ = fd;
   blocked_ = false;

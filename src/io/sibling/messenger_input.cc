@@ -25,6 +25,7 @@ void SiblingMessenger::readInput() {
   if (reader_->error() != 0) {
     throw error::ESystemError("Error in " + reader_->describe(), reader_->error());
   }
+  input_verified_ = false;
   size_t n = reader_->size();
   if (n % 8 != 0) {
     // Nobody can tell where whole messages start: none of these bytes is used.
@@ -38,6 +39,37 @@ void SiblingMessenger::readInput() {
     // Consumed first: a message that raises is not met again.
     reader_->consume(8);
     handle(ControlMessage::unpack(word));
+  }
+}
+
+void SiblingMessenger::readChannel(ChannelReader& ch) {
+  const int32_t owner = ch.owner();
+  if (ch.ended()) {
+    // The child has ended; its death reaches us from the supervisor.
+    setUnderlying(&ch, false);
+    channels_[static_cast<size_t>(owner - kMinSiblingId)].reset();
+    return;
+  }
+  // Only the owner holds the writing end: whatever comes here is its doing.
+  input_verified_ = true;
+  struct Unverify {
+    bool& flag;
+    ~Unverify() { flag = false; }
+  } unverify{input_verified_};
+  size_t n = ch.size();
+  if (n % 8 != 0) {
+    ch.consume(n);
+    violation(owner, "Read " + std::to_string(n) + " bytes on its channel");
+  }
+  while (ch.size() != 0) {
+    uint64_t word;
+    std::memcpy(&word, ch.data(), 8);
+    ch.consume(8);
+    ControlMessage m = ControlMessage::unpack(word);
+    if (m.sender != owner) {
+      violation(owner, m.toString() + " sent in the name of sibling " + std::to_string(m.sender));
+    }
+    handle(m);
   }
 }
 
@@ -104,8 +136,14 @@ void SiblingMessenger::onAck(ControlMessage m) {
   if (!outstanding_.find(o, receiver) || receiver != m.sender) {
     violation(m.sender, "Not one of my messages: " + m.toString());
   }
-  outstanding_.erase(o);
+  const uint64_t length = alloc_.length(o);
+  // Freed first: a block whose shared header another process overwrote stays outstanding.
   releaseBlock(o);
+  outstanding_.erase(o);
+  ++si->acked_;
+  const bool was_held = si->out_bytes_ >= si->out_limit_;
+  si->out_bytes_ -= std::min(si->out_bytes_, length);
+  if (was_held && si->out_bytes_ < si->out_limit_) updateOStream(*si);
   checkEndOfStreams();
 }
 
@@ -321,6 +359,7 @@ void SiblingMessenger::markGone(SiblingImplementation& si) {
     outstanding_.erase(o);
     releaseBlock(o);
   }
+  si.out_bytes_ = 0;
   if (unnotified_ == &si) {
     unnotified_ = nullptr;
     written_ = 0;

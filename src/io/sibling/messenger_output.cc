@@ -63,6 +63,8 @@ void SiblingMessenger::maybeFlush() {
 }
 
 void SiblingMessenger::initArea(uint64_t offset, uint64_t size) {
+  // A child's mapping is read-only but for the area it owns.
+  if (!isParent()) pool_->makeWritable(offset, size);
   alloc_.init(offset, size);
   outstanding_.bind(offset, size);
   // Notices leave once a quarter of the area (at most 1 MiB) is announced, so that the reader
@@ -219,6 +221,8 @@ void SiblingMessenger::announce() {
     si.delayed_.push_back(o);
     requestPeer(si);
   }
+  si.out_bytes_ += len;
+  if (si.out_bytes_ >= si.out_limit_) updateOStream(si);
   if (!alloc_.writable()) updateOStreams();
   maybeFlush();
 }
@@ -288,7 +292,7 @@ void SiblingMessenger::updateOStream(SiblingImplementation& si) {
   } else if (si.shutdown_pending_) {
     ready = false;
   } else {
-    ready = alloc_.writable();
+    ready = alloc_.writable() && si.out_bytes_ < si.out_limit_;
   }
   si.ostream_.setReadyFlag(ready);
 }

@@ -22,7 +22,7 @@ SharedMemory::SharedMemory(uint64_t size) : size_(size) {
     error::throwSystemError("Cannot create map for sibling messenger", e);
   }
   try {
-    map(fd_);
+    map(fd_, PROT_READ | PROT_WRITE);
   } catch (...) {
     ::close(fd_);
     throw;
@@ -37,12 +37,12 @@ SharedMemory::SharedMemory(Attach, int fd, uint64_t size) : size_(size) {
     throw error::EFatal("Shared memory pool holds " + std::to_string(st.st_size) +
                         " bytes, less than the " + std::to_string(size) + " announced");
   }
-  map(fd);
+  map(fd, PROT_READ);
   ::close(fd);
 }
 
-void SharedMemory::map(int fd) {
-  void* p = ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+void SharedMemory::map(int fd, int prot) {
+  void* p = ::mmap(nullptr, size_, prot, MAP_SHARED, fd, 0);
   if (p == MAP_FAILED) error::throwErrno("Cannot map view for sibling messenger");
   base_ = static_cast<uint8_t*>(p);
 }
@@ -59,6 +59,16 @@ void SharedMemory::prefault(uint64_t offset, uint64_t size, bool write) const {
   if (start >= end) return;
   // Kernels before 5.14 refuse; the pages then come on first use as before.
   ::madvise(base_ + start, end - start, write ? MADV_POPULATE_WRITE : MADV_POPULATE_READ);
+}
+
+void SharedMemory::makeWritable(uint64_t offset, uint64_t size) {
+  uint64_t page = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+  uint64_t start = offset / page * page;
+  uint64_t end = std::min(size_, (offset + size + page - 1) / page * page);
+  if (start >= end) return;
+  if (::mprotect(base_ + start, end - start, PROT_READ | PROT_WRITE) != 0) {
+    error::throwErrno("Cannot make our area of the shared memory pool writable");
+  }
 }
 
 uint32_t SharedMemory::magic() const {

@@ -15,8 +15,9 @@ class SharedMemory {
   // "Cannot create map for sibling messenger" / "Cannot map view for sibling messenger".
   explicit SharedMemory(uint64_t size);
   struct Attach {};
-  // Maps an inherited pool descriptor; the descriptor is closed once mapped (the mapping
-  // keeps the pool alive).
+  // Maps an inherited pool descriptor read-only; the descriptor is closed once mapped (the
+  // mapping keeps the pool alive). A child writes only to its own area (makeWritable), so a
+  // stray write into another process's area faults in the child instead of corrupting it.
   SharedMemory(Attach, int fd, uint64_t size);
   ~SharedMemory();
   SharedMemory(const SharedMemory&) = delete;
@@ -30,12 +31,15 @@ class SharedMemory {
   // Backs and maps a range now (best effort), so that messages never wait for page faults:
   // `write` for our own area, read for the areas we read messages from.
   void prefault(uint64_t offset, uint64_t size, bool write) const;
+  // Makes [offset, offset + size) writable in this mapping (whole pages: an area that does not
+  // start and end on page boundaries takes the pages it touches).
+  void makeWritable(uint64_t offset, uint64_t size);
 
   uint32_t magic() const;
   void writeMagic();
 
  private:
-  void map(int fd);
+  void map(int fd, int prot);
   uint8_t* base_ = nullptr;
   uint64_t size_;
   int fd_ = -1;

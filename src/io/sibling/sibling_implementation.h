@@ -65,6 +65,13 @@ class SiblingMessenger::SiblingImplementation : public RefCounted {
   bool fifoOpen() const { return writer_.isOpen(); }
   bool shutdownPending() const { return shutdown_pending_; }
   size_t unread() const { return received_.count; }
+  // Its area in the pool (size 0 until it is known).
+  uint64_t areaOffset() const { return area_offset_; }
+  uint64_t areaSize() const { return area_size_; }
+  // Payload bytes of our messages to it that it has not acknowledged yet, and how many of our
+  // messages it has acknowledged so far.
+  uint64_t outstandingBytes() const { return out_bytes_; }
+  uint64_t acknowledged() const { return acked_; }
 
  private:
   friend class SiblingMessenger;
@@ -82,11 +89,14 @@ class SiblingMessenger::SiblingImplementation : public RefCounted {
   bool null_added_ = false;        // its end-of-stream marker is queued
   bool in_ack_list_ = false;
   uint64_t area_offset_ = 0;
-  uint64_t area_size_ = 0;         // 0 until its area is known
-  std::vector<uint64_t> acks_;     // acknowledgements waiting to be written
-  uint64_t ack_bytes_ = 0;         // payload those acknowledgements free in its area
-  size_t queued_ = 0;              // its entries in the messenger's ordered queue
-  std::vector<uint32_t> delayed_;  // notices waiting for its FIFO
+  uint64_t area_size_ = 0;             // 0 until its area is known
+  uint64_t out_bytes_ = 0;             // payload of our messages to it not yet acknowledged
+  uint64_t out_limit_ = ~uint64_t{0};  // ... at which writes to it wait
+  uint64_t acked_ = 0;                 // acknowledgements received from it
+  std::vector<uint64_t> acks_;         // acknowledgements waiting to be written
+  uint64_t ack_bytes_ = 0;             // payload those acknowledgements free in its area
+  size_t queued_ = 0;                  // its entries in the messenger's ordered queue
+  std::vector<uint32_t> delayed_;      // notices waiting for its FIFO
   ReceivedQueue::PeerList received_;
   uint32_t curr_ = ReceivedQueue::kNil;  // its message being read
   uint64_t read_ = 0;                    // bytes of it already read

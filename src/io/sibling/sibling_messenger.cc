@@ -1,5 +1,6 @@
 #include "io/sibling/sibling_messenger.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -43,7 +44,15 @@ siblingmessenger_conf_t siblingmessenger_conf_t::fromVariables(const Variables& 
     throw error::EFatal("Bad shared memory variables under " + prefix + ": " + e.message());
   }
   c.fifoprefix = get("::fifoprefix");
-  if (c.mapfile < 0 || c.mapsize == 0 || c.mapsize > 0xfffffff8u || c.fifoprefix.empty()) {
+  if (auto it = vars.find(prefix + "::channel"); it != vars.end()) {
+    try {
+      c.channel = util::parse<int>(it->second);
+    } catch (const error::EParseError& e) {
+      throw error::EFatal("Bad shared memory variables under " + prefix + ": " + e.message());
+    }
+  }
+  if (c.mapfile < 0 || c.mapsize == 0 || c.mapsize > 0xfffffff8u || c.fifoprefix.empty() ||
+      c.channel < -1) {
     throw error::EFatal("Bad shared memory variables under " + prefix);
   }
   return c;
@@ -51,24 +60,26 @@ siblingmessenger_conf_t siblingmessenger_conf_t::fromVariables(const Variables& 
 
 siblingmessenger_conf_t siblingmessenger_conf_t::fromEnvironment(const std::string& prefix) {
   Variables vars;
-  for (const char* suffix : {"::mapfile", "::mapsize", "::fifoprefix"}) {
+  for (const char* suffix : {"::mapfile", "::mapsize", "::fifoprefix", "::channel"}) {
     if (const char* v = std::getenv((prefix + suffix).c_str())) vars[prefix + suffix] = v;
   }
   return fromVariables(vars, prefix);
 }
 
-SiblingMessenger::SiblingMessenger(SiblingMessengerParent& parent)
+SiblingMessenger::SiblingMessenger(SiblingMessengerParent& parent, ParentInput input)
     : my_id_(0),
       parent_(&parent),
       pool_(&parent.pool()),
       base_(parent.pool().base()),
       page_size_(parent.pageSize()),
-      alloc_(base_, parent.mapSize()),
+      alloc_(base_, parent.mapSize(), AreaAllocator::Headers::Shadowed),
       new_siblings_(this, "NewSiblings"),
       some_sibling_(this, "SomeSibling") {
   fifoprefix = parent.fifoPrefix();
   mapsize = parent.mapSize();
   init();
+  // Still read (it carries the wake-ups of the loop), but nobody can open it any more.
+  if (input == ParentInput::ChannelsOnly) reader_->unpublish();
   uint64_t size = parent.smemSliceSize(0);
   VX_ASSERT(size % 8 == 0, "Slice size for sibling id 0 is not 8 byte aligned!");
   uint64_t offset = parent.markAreaUsed(0, size);
@@ -91,10 +102,18 @@ SiblingMessenger::SiblingMessenger(const siblingmessenger_conf_t& conf, int32_t 
     throw error::EFatal("Wrong header of shared memory pool");
   }
   init();
-  SiblingImplementation& p = impl(0);
-  openWriter(p);
+  openParentWriter(impl(0), conf.channel);
   sendToParent(ControlMessage::withId(MessageType::IAmUp, my_id_, my_id_));
   flushAll();
+}
+
+void SiblingMessenger::openParentWriter(SiblingImplementation& p, int channel) {
+  if (channel < 0) return openWriter(p);
+  p.writer_.adopt(
+      channel, "Cannot use the channel to the parent (descriptor " + std::to_string(channel) + ")");
+  p.broken_ = false;
+  p.closed_ = false;
+  updateOStream(p);
 }
 
 void SiblingMessenger::init() {
@@ -119,6 +138,11 @@ SiblingMessenger::~SiblingMessenger() {
     watchWriter(*r, false);
     r->detach();
     r.reset();
+  }
+  for (auto& ch : channels_) {
+    if (!ch) continue;
+    setUnderlying(ch.get(), false);
+    ch.reset();
   }
   setUnderlying(reader_.get(), false);
   reader_.reset();
@@ -211,12 +235,53 @@ void SiblingMessenger::shutdownComms(int32_t id) {
 }
 
 void SiblingMessenger::violation(int32_t sibling, const std::string& what) const {
-  throw ESiblingProtocolError(sibling, what);
+  throw ESiblingProtocolError(sibling, what,
+                              input_verified_ ? ESiblingProtocolError::Sender::Verified
+                                              : ESiblingProtocolError::Sender::Claimed);
+}
+
+std::unique_ptr<SiblingMessenger::ChildChannel> SiblingMessenger::childChannel(int32_t id) {
+  VX_ASSERT(isParent(), "childChannel() called in non-parent");
+  VX_ASSERT(validSiblingId(id) && id != 0, "childChannel() for id ", id);
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+    error::throwErrno("Cannot create the channel of sibling " + std::to_string(id));
+  }
+  std::unique_ptr<ChannelReader>& slot = channels_[slotOf(id)];
+  if (slot) setUnderlying(slot.get(), false);
+  slot = std::make_unique<ChannelReader>(id, fds[0]);
+  setUnderlying(slot.get(), true);
+  return std::make_unique<ChildChannel>(*parent_, fds[1]);
+}
+
+SiblingMessenger::ChildChannel::~ChildChannel() {
+  ::close(fd_);
+}
+
+void SiblingMessenger::ChildChannel::pass(Variables& variables, const std::string& prefix,
+                                          std::vector<int>& inherit) {
+  parent_.pass(variables, prefix, inherit);
+  variables[prefix + "::channel"] = std::to_string(fd_);
+  inherit.push_back(fd_);
+}
+
+void SiblingMessenger::limitOutstanding(int32_t id, uint64_t bytes) {
+  SiblingImplementation& si = impl(id);
+  si.out_limit_ = bytes;
+  updateOStream(si);
 }
 
 bool SiblingMessenger::pollInput() {
+  bool any = false;
+  for (auto& ch : channels_) {
+    if (!ch) continue;
+    ch->readNow();
+    if (ch->size() == 0 && !ch->ended()) continue;
+    any = true;
+    readChannel(*ch);
+  }
   reader_->readNow();
-  if (reader_->size() == 0 && reader_->error() == 0) return false;
+  if (reader_->size() == 0 && reader_->error() == 0) return any;
   readInput();
   return true;
 }
@@ -225,6 +290,10 @@ void SiblingMessenger::underlyingIsReady(Selectable& s) {
   if (&s == reader_.get()) {
     reader_->clearKick();
     readInput();
+    return;
+  }
+  if (auto* ch = dynamic_cast<ChannelReader*>(&s)) {
+    readChannel(*ch);
     return;
   }
   auto* w = dynamic_cast<FifoWriter*>(&s);

@@ -14,8 +14,11 @@
 // FIFO is full holds back the queue behind it.
 //
 // Trust: whatever a peer puts into the pool or onto our FIFO is checked before it is used. A
-// peer that breaks the protocol makes the messenger raise ESiblingProtocolError naming it, and
-// nothing of the bad message is applied. Inconsistencies in our own area stay assertions.
+// peer that breaks the protocol makes the messenger raise ESiblingProtocolError naming it (as a
+// claim, unless it came on the sender's own channel), and nothing of the bad message is
+// applied. The supervisor keeps the block headers of its own area in private memory and raises
+// EPoolCorrupted when a shared one was overwritten; a child maps every area but its own
+// read-only. Inconsistencies of the own allocator's view stay assertions.
 #pragma once
 
 #include <array>
@@ -46,9 +49,12 @@ struct siblingmessenger_conf_t {
   int mapfile = 0;  // the pool descriptor as passed; 0 in the supervisor, which owns the pool
   std::string fifoprefix;
   uint64_t mapsize = 0;
+  // The writing end of this child's own channel to the parent, or -1: the child then writes
+  // to the parent's FIFO (fifoprefix + ".0").
+  int channel = -1;
 
-  // Reads prefix + "::mapfile", "::mapsize" and "::fifoprefix". Missing or malformed values
-  // raise error::EFatal naming the variable.
+  // Reads prefix + "::mapfile", "::mapsize", "::fifoprefix" and, when present,
+  // "::channel". Missing or malformed values raise error::EFatal naming the variable.
   static siblingmessenger_conf_t fromVariables(const Variables& vars,
                                                const std::string& prefix = "smem");
   static siblingmessenger_conf_t fromEnvironment(const std::string& prefix = "smem");
@@ -70,8 +76,14 @@ class SiblingMessenger : public siblingmessenger_conf_t, public StackedSelectabl
     std::string name_;
   };
 
-  // The supervisor's messenger (id 0) over the parent's pool; takes its own area at once.
-  explicit SiblingMessenger(SiblingMessengerParent& parent);
+  // How children reach the parent: through its FIFO, which any process of the user can open
+  // (tests and tools), or only through channels of their own (childChannel), the FIFO's name
+  // removed at once.
+  enum class ParentInput { Fifo, ChannelsOnly };
+
+  // The supervisor's messenger (id 0) over the parent's pool; takes its own area at once. Its
+  // block headers are kept in private memory (AreaAllocator::Headers::Shadowed).
+  explicit SiblingMessenger(SiblingMessengerParent& parent, ParentInput input = ParentInput::Fifo);
   // A child's messenger: maps the pool, publishes its FIFO and tells the parent IAmUp. Its
   // streams become writable when the parent has told it its area.
   SiblingMessenger(const siblingmessenger_conf_t& conf, int32_t my_id);
@@ -104,6 +116,19 @@ class SiblingMessenger : public siblingmessenger_conf_t, public StackedSelectabl
 
   // The supervisor reports that a child process has ended.
   void siblingDied(int32_t id);
+
+  // In the parent: a channel that only the child about to be started as `id` can write to.
+  // Pass it to io::Process under the pool's prefix instead of the parent (it adds the pool's
+  // variables and prefix + "::channel"), and destroy it once the process has started: the
+  // parent keeps only the reading end. What arrives on it is that child's, whatever sender id
+  // a message claims. A new channel for an id replaces the old one.
+  class ChildChannel;
+  std::unique_ptr<ChildChannel> childChannel(int32_t id);
+
+  // In the parent: writes to `id` wait (its output stream is not ready) while the messages
+  // sent to it and not yet acknowledged hold `bytes` or more of our area, so that one peer
+  // that does not read cannot take all of it.
+  void limitOutstanding(int32_t id, uint64_t bytes);
   // Stops talking to a peer: drops what waits for it and closes its FIFO; its input stream
   // ends once drained.
   void shutdownComms(int32_t id);
@@ -114,6 +139,8 @@ class SiblingMessenger : public siblingmessenger_conf_t, public StackedSelectabl
 
   bool writable() const { return alloc_.writable(); }
   const AreaAllocator& allocator() const { return alloc_; }
+  // Our mapping of the pool (read-only outside our own area in a child).
+  const uint8_t* poolBase() const { return base_; }
   size_t outstandingMessages() const { return outstanding_.size(); }
   const std::string& fifoPath() const { return reader_->path(); }
 
@@ -131,6 +158,7 @@ class SiblingMessenger : public siblingmessenger_conf_t, public StackedSelectabl
 
   void init();
   void setupFifo();
+  void openParentWriter(SiblingImplementation& parent, int channel);
   SiblingImplementation* find(int32_t id) const;
   SiblingImplementation& impl(int32_t id);
   SiblingImplementation& freshImpl(int32_t id);
@@ -160,6 +188,7 @@ class SiblingMessenger : public siblingmessenger_conf_t, public StackedSelectabl
 
   // Input.
   void readInput();
+  void readChannel(ChannelReader& ch);
   void handle(ControlMessage m);
   void onMessageAt(ControlMessage m);
   void onAck(ControlMessage m);
@@ -170,6 +199,7 @@ class SiblingMessenger : public siblingmessenger_conf_t, public StackedSelectabl
   void onInitShutdown(ControlMessage m);
   void onAckShutdown(ControlMessage m);
   void onSiblingDied(ControlMessage m);
+  // Names the sender of the message being handled, as verified when it came on its channel.
   [[noreturn]] void violation(int32_t sibling, const std::string& what) const;
 
   // Streams and life of peers.
@@ -202,6 +232,9 @@ class SiblingMessenger : public siblingmessenger_conf_t, public StackedSelectabl
   uint64_t notice_flush_bytes_ = 1024 * 1024;  // ... after which the notices leave at once
   bool flushing_ = false;
   std::unique_ptr<FifoReader> reader_;
+  // In the parent: each child's channel, by id.
+  std::array<std::unique_ptr<ChannelReader>, kMaxSiblingId - kMinSiblingId + 1> channels_;
+  bool input_verified_ = false;  // the message being handled came on its sender's channel
   std::array<SiblingRef, kMaxSiblingId - kMinSiblingId + 1> impls_;
   ReceivedQueue rmsgs_;
   std::vector<ControlMessage> extras_;
@@ -221,6 +254,22 @@ class SiblingMessenger : public siblingmessenger_conf_t, public StackedSelectabl
   // the writer, so they are applied at its commit.
   std::vector<uint32_t> deferred_release_;
   std::vector<uint32_t> scratch_;
+};
+
+// The pool passed to one child together with the writing end of its channel to the parent.
+class SiblingMessenger::ChildChannel : public Passable {
+ public:
+  ChildChannel(SiblingMessengerParent& parent, int write_fd) : parent_(parent), fd_(write_fd) {}
+  // Closes the parent's copy of the writing end.
+  ~ChildChannel() override;
+  ChildChannel(const ChildChannel&) = delete;
+  ChildChannel& operator=(const ChildChannel&) = delete;
+
+  void pass(Variables& variables, const std::string& prefix, std::vector<int>& inherit) override;
+
+ private:
+  SiblingMessengerParent& parent_;
+  int fd_;
 };
 
 }  // namespace io

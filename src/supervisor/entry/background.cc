@@ -15,11 +15,14 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "error/exception.h"
 #include "error/system_text.h"
+#include "supervisor/entry/event_signal.h"
 #include "supervisor/entry/named_event.h"
+#include "supervisor/entry/pid_file.h"
 
 extern char** environ;
 
@@ -119,70 +122,129 @@ std::unique_ptr<io::Signal> adoptEvent(int fd) {
   std::string name = boundEventName(fd);
   UniqueFd setter = openEvent(name);
   if (!setter.valid()) throw error::Exception("Cannot open event " + name);
-  return std::make_unique<io::Signal>(io::Signal::Adopt{}, fd, setter.release(), name);
+  return std::make_unique<EventSignal>(fd, setter.release(), name);
 }
 
 }  // namespace
 
+namespace {
+
+// Removes the pid file a failed start created, unless somebody has put another file there
+// meanwhile.
+class PidFileCleanup {
+ public:
+  PidFileCleanup(const std::string& path, int fd) : path_(path) {
+    struct stat st;
+    if (::fstat(fd, &st) == 0) {
+      dev_ = st.st_dev;
+      ino_ = st.st_ino;
+    }
+  }
+  ~PidFileCleanup() {
+    struct stat st;
+    if (armed_ && ::lstat(path_.c_str(), &st) == 0 && st.st_dev == dev_ && st.st_ino == ino_) {
+      ::unlink(path_.c_str());
+    }
+  }
+  void keep() { armed_ = false; }
+
+ private:
+  std::string path_;
+  dev_t dev_ = 0;
+  ino_t ino_ = 0;
+  bool armed_ = true;
+};
+
+}  // namespace
+
 int runLauncher(const std::string& pid_file, char** argv) {
-  UniqueFd pid_fd(::open(pid_file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+  // Nobody else may open it for writing before the lock is taken (0600); it is readable by
+  // everybody once it is, as pid files are.
+  UniqueFd pid_fd(::open(pid_file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (!pid_fd.valid()) {
     std::fprintf(stderr, "Could not create pid file '%s': %s\n", pid_file.c_str(),
                  error::systemText(errno).c_str());
     return 1;
   }
+  PidFileCleanup cleanup(pid_file, pid_fd.get());
+  if (!lockPidFile(pid_fd.get())) {
+    std::fprintf(stderr, "Could not lock pid file '%s': %s\n", pid_file.c_str(),
+                 error::systemText(errno).c_str());
+    return 1;
+  }
+  ::fchmod(pid_fd.get(), 0644);
   unsigned number = 0;
   std::vector<UniqueFd> events =
       bindFirstFree({kShutdownEventPrefix, kRotationEventPrefix}, number);
+  // From here on every datagram carries its sender's credentials, also those that arrive
+  // before the daemon has taken the sockets over.
+  for (const UniqueFd& e : events)
+    passCredentials(e.get());
   writeAll(pid_fd.get(), kShutdownEventPrefix + std::to_string(number),
            "pid file '" + pid_file + "'");
-  pid_fd.reset();
 
   int p[2];
   if (::pipe2(p, O_CLOEXEC) != 0) error::throwErrno("Unable to create pipe");
   UniqueFd started_read(p[0]), started_write(p[1]);
 
-  // Only the child gets the descriptors: they are inheritable just for the spawn.
+  // Only the child gets the descriptors: they are inheritable just for the spawn. The pid
+  // file's descriptor carries its lock, which the daemon holds from then on.
   std::string value = std::to_string(started_write.get()) + ":" + std::to_string(events[0].get()) +
-                      ":" + std::to_string(events[1].get());
-  for (int fd : {started_write.get(), events[0].get(), events[1].get()})
+                      ":" + std::to_string(events[1].get()) + ":" + std::to_string(pid_fd.get());
+  for (int fd : {started_write.get(), events[0].get(), events[1].get(), pid_fd.get()})
     setInheritable(fd, true);
   ::setenv(kBackgroundVariable, value.c_str(), 1);
   pid_t pid = -1;
   int err = ::posix_spawn(&pid, ownProgram().c_str(), nullptr, nullptr, argv, environ);
   ::unsetenv(kBackgroundVariable);
   started_write.reset();  // the child's copy is the only one left: its end closes the pipe
+  pid_fd.reset();
   if (err != 0) {
     std::fprintf(stderr, "Could not start child vexland: %s\n", error::systemText(err).c_str());
     return 1;
   }
-  return waitForChild(started_read.get(), pid);
+  int result = waitForChild(started_read.get(), pid);
+  // 2: the wait failed, and the daemon may well be running.
+  if (result != 1) cleanup.keep();
+  return result;
 }
 
 Background adoptBackground(const std::string& value) {
   Background bg;
   try {
-    size_t a = value.find(':');
-    size_t b = a == std::string::npos ? a : value.find(':', a + 1);
-    if (b == std::string::npos) throw error::Exception("expected started:shutdown:rotation");
-    std::string_view v(value);
-    int started = parseDescriptor(v.substr(0, a));
-    int shutdown = parseDescriptor(v.substr(a + 1, b - a - 1));
-    int rotation = parseDescriptor(v.substr(b + 1));
-    if (started < 0 || shutdown < 0 || rotation < 0) {
-      throw error::Exception("expected three descriptor numbers above 2");
+    std::vector<int> fds;
+    std::string_view rest(value);
+    for (;;) {
+      size_t colon = rest.find(':');
+      fds.push_back(parseDescriptor(rest.substr(0, colon)));
+      if (colon == std::string_view::npos) break;
+      rest.remove_prefix(colon + 1);
     }
+    if (fds.size() != 4) throw error::Exception("expected started:shutdown:rotation:pidfile");
+    if (std::find(fds.begin(), fds.end(), -1) != fds.end()) {
+      throw error::Exception("expected four descriptor numbers above 2");
+    }
+    const int started = fds[0], shutdown = fds[1], rotation = fds[2], pid_lock = fds[3];
     struct stat st;
     if (::fstat(started, &st) != 0 || !S_ISFIFO(st.st_mode)) {
       throw error::Exception("descriptor " + std::to_string(started) + " is not a pipe");
     }
     requireDatagramSocket(shutdown, kShutdownEventPrefix);
     requireDatagramSocket(rotation, kRotationEventPrefix);
-    closeOtherDescriptors({started, shutdown, rotation});
+    if (::fstat(pid_lock, &st) != 0 || !S_ISREG(st.st_mode)) {
+      throw error::Exception("descriptor " + std::to_string(pid_lock) + " is not a pid file");
+    }
+    closeOtherDescriptors(fds);
     setInheritable(started, false);
+    // Workers must not hold the lock: it says that the daemon runs.
+    setInheritable(pid_lock, false);
     bg.started.reset(started);
+    bg.pid_lock.reset(pid_lock);
     bg.shutdown = adoptEvent(shutdown);
     bg.rotation = adoptEvent(rotation);
+    const std::string name = boundEventName(shutdown);
+    std::string_view digits = std::string_view(name).substr(std::strlen(kShutdownEventPrefix));
+    std::from_chars(digits.data(), digits.data() + digits.size(), bg.number);
   } catch (const error::Exception& e) {
     throw error::Exception("Invalid " + std::string(kBackgroundVariable) + " value '" + value +
                            "': " + e.what());

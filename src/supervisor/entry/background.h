@@ -12,19 +12,23 @@
 namespace entry {
 
 // The environment variable that makes a start the background daemon: the descriptors of the
-// started notice, the shutdown event and the rotation event, as "started:shutdown:rotation".
+// started notice, the shutdown event, the rotation event and the locked pid file, as
+// "started:shutdown:rotation:pidfile".
 inline constexpr const char* kBackgroundVariable = "VX_RUN_IN_BACKGROUND";
 
-// Creates `pid_file` (it must not exist yet) holding the name of the shutdown event, starts
-// this program again with the same arguments as the background daemon and waits for it:
-// 0 when it reported that all workers are up, 1 when it ended before that (or when the pid
-// file or the daemon could not be created: the message is on standard error), 2 when the wait
-// itself failed.
+// Creates `pid_file` (it must not exist yet) holding the name of the shutdown event and locked
+// for the daemon's life (pid_file.h), starts this program again with the same arguments as
+// the background daemon and waits for it: 0 when it reported that all workers are up, 1 when
+// it ended before that (or when the pid file or the daemon could not be created: the message
+// is on standard error), 2 when the wait itself failed. A start that fails removes the pid
+// file it created; one that succeeded leaves it for the daemon.
 int runLauncher(const std::string& pid_file, char** argv);
 
 // What the background daemon inherited from its launcher.
 struct Background {
-  UniqueFd started;  // written once the workers are up
+  UniqueFd started;     // written once the workers are up
+  UniqueFd pid_lock;    // the pid file, whose lock says that the daemon runs
+  unsigned number = 0;  // N of its events "Vexlan.sht.N" and "Vexlan.rot.N"
   std::unique_ptr<io::Signal> shutdown;
   std::unique_ptr<io::Signal> rotation;
 };

@@ -13,6 +13,7 @@
 #include "supervisor/entry/run_signals.h"
 #include "supervisor/entry/service.h"
 #include "supervisor/entry/shutdown_client.h"
+#include "util/rate_limit.h"
 
 namespace entry {
 
@@ -26,7 +27,10 @@ struct RunState {
   bool failed_initializing = false;
   bool emergency = false;
   bool stopping = false;
-  UniqueFd started;  // the background daemon's notice to its launcher
+  UniqueFd started;   // the background daemon's notice to its launcher
+  UniqueFd pid_lock;  // the background daemon's locked pid file, held for the process's life
+  std::optional<unsigned> event_number;
+  util::RateLimit rotations{kMinRotationInterval};
   std::unique_ptr<io::Signal> rotation;
 };
 
@@ -69,6 +73,8 @@ int runStart(int argc, char** argv, char** envp, MainFunction& main_fn) {
     ::setsid();
     s.mode = RunMode::Background;
     s.started = std::move(bg.started);
+    s.pid_lock = std::move(bg.pid_lock);
+    s.event_number = bg.number;
     s.rotation = std::move(bg.rotation);
     return runMain(argc, argv, main_fn, *bg.shutdown);
   }
@@ -139,6 +145,10 @@ bool daemonMode() {
   return state().command_line.daemon;
 }
 
+std::optional<unsigned> eventNumber() {
+  return state().event_number;
+}
+
 const CommandLine& commandLine() {
   return state().command_line;
 }
@@ -199,9 +209,11 @@ io::Signal& logRotationSignal() {
   return *s.rotation;
 }
 
-void serveLogRotation() {
-  logRotationSignal().reset();
+Rotation serveLogRotation() {
+  if (!logRotationSignal().take()) return Rotation::None;
+  if (!state().rotations.allow()) return Rotation::TooSoon;
   logging::LogFile::rotate_all();
+  return Rotation::Rotated;
 }
 
 }  // namespace entry

@@ -18,7 +18,9 @@
 // not used.
 #pragma once
 
+#include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "io/signal.h"
@@ -41,6 +43,8 @@ enum class RunMode {
 RunMode runMode();
 // Every mode but the foreground reports fatal errors to the system log as well.
 bool daemonMode();
+// The background daemon's event number N ("Vexlan.sht.N"); none in the other modes.
+std::optional<unsigned> eventNumber();
 // The parsed command line (for -f); all defaults before runVexland has parsed it.
 const CommandLine& commandLine();
 
@@ -69,8 +73,18 @@ void reportFatal(const std::string& text);
 // Set when somebody asks for the logs to be rotated now: SIGUSR1, or -w:sigusr1 against a
 // background daemon. The main loop watches it and calls serveLogRotation when it is ready.
 io::Signal& logRotationSignal();
-// Resets the rotation signal and rotates every open log (logging::LogFile::rotate_all, whose
-// errors it passes on).
-void serveLogRotation();
+// What serveLogRotation did.
+enum class Rotation {
+  None,     // nothing that counts had set the signal (only others' datagrams, if anything)
+  Rotated,  // every open log was rotated
+  TooSoon,  // a request came within a second of the last rotation and was dropped
+};
+// The least time between two rotations on request: each rotation drops the oldest of the
+// rotated files, so requests in quick succession would throw the history away.
+inline constexpr std::chrono::seconds kMinRotationInterval{1};
+// Takes the rotation signal and, when a request counts, rotates every open log
+// (logging::LogFile::rotate_all, whose errors it passes on), at most once per
+// kMinRotationInterval.
+Rotation serveLogRotation();
 
 }  // namespace entry

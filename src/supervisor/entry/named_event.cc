@@ -36,22 +36,29 @@ UniqueFd newSocket() {
 }  // namespace
 
 std::vector<UniqueFd> bindFirstFree(const std::vector<std::string>& prefixes, unsigned& number) {
+  // A socket whose bind failed is still unbound and is tried again with the next number, so a
+  // name taken by somebody else costs one bind(2). Other users may bind names ahead of us on
+  // purpose; skipping them must stay cheap.
+  std::vector<UniqueFd> socks(prefixes.size());
   for (unsigned n = 0; n <= kMaxEventNumber; ++n) {
-    std::vector<UniqueFd> bound;
-    for (const std::string& prefix : prefixes) {
+    size_t bound = 0;
+    for (; bound < prefixes.size(); ++bound) {
+      const std::string name = prefixes[bound] + std::to_string(n);
       sockaddr_un addr;
-      socklen_t len = abstractAddress(prefix + std::to_string(n), addr);
-      UniqueFd fd = newSocket();
-      if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), len) != 0) {
+      socklen_t len = abstractAddress(name, addr);
+      if (!socks[bound].valid()) socks[bound] = newSocket();
+      if (::bind(socks[bound].get(), reinterpret_cast<sockaddr*>(&addr), len) != 0) {
         if (errno == EADDRINUSE) break;
-        error::throwErrno("Unable to create event " + prefix + std::to_string(n));
+        error::throwErrno("Unable to create event " + name);
       }
-      bound.push_back(std::move(fd));
     }
-    if (bound.size() == prefixes.size()) {
+    if (bound == prefixes.size()) {
       number = n;
-      return bound;
+      return socks;
     }
+    // The names of this number bound so far go back: they come as a set or not at all.
+    for (size_t i = 0; i < bound; ++i)
+      socks[i].reset();
   }
   throw error::ESystemError("Unable to create event " + prefixes.front() + "N", EADDRINUSE);
 }

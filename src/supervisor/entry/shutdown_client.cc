@@ -9,6 +9,7 @@
 
 #include "error/system_text.h"
 #include "supervisor/entry/named_event.h"
+#include "supervisor/entry/pid_file.h"
 
 namespace entry {
 
@@ -28,10 +29,16 @@ std::optional<std::string> eventNumber(const std::string& name) {
 // The number of the event named in the pid file; an empty result after a message on `err`.
 std::optional<std::string> readPidFile(const std::string& pid_file, std::FILE* err,
                                        const char* missing_event) {
-  UniqueFd fd(::open(pid_file.c_str(), O_RDONLY | O_CLOEXEC));
+  // Non-blocking: a FIFO in its place must not hold the client.
+  UniqueFd fd(::open(pid_file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (!fd.valid()) {
     std::fprintf(err, "Could not open pid file '%s': %s\n", pid_file.c_str(),
                  error::systemText(errno).c_str());
+    return {};
+  }
+  // The event a stale pid file names may belong to another daemon by now.
+  if (!pidFileHeld(fd.get())) {
+    std::fprintf(err, "Vexlan is not running (stale pid file %s)\n", pid_file.c_str());
     return {};
   }
   // An event name has at most 63 bytes; a 64th byte means the file holds something else.

@@ -13,6 +13,9 @@ struct ShutdownTiming {
   std::chrono::milliseconds limit{300000};  // give up after this long
 };
 
+// Both refuse a pid file whose lock nobody holds (pid_file.h) with "Vexlan is not running
+// (stale pid file <path>)" on `err`, and send nothing then.
+
 // Sets the shutdown event named in `pid_file` until the event has gone with its daemon.
 // Progress ("Waiting", a "." per repeat, " succeeded" or " timeout. Shutdown failed.") goes to
 // `out`, failures to find the daemon to `err`. Returns 0 when the daemon has ended, else 1.

@@ -1,9 +1,12 @@
 // Golden layouts of the block allocator: each case lists every block of the area after the
-// operations, as (offset, prev_offset, used, pad, length).
+// operations, as (offset, prev_offset, used, pad, length). Each runs over headers in the pool
+// and over a private copy of them; with the copy, the pool must hold the very same bytes.
 #include "io/sibling/block_allocator.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <functional>
 #include <tuple>
 #include <vector>
 
@@ -24,20 +27,22 @@ std::ostream& operator<<(std::ostream& os, const Block& b) {
 
 constexpr uint64_t A = 4096;  // area offset in every case
 
-class AreaTest : public ::testing::Test {
+class AreaTest : public ::testing::TestWithParam<AreaAllocator::Headers> {
  protected:
   void init(uint64_t size) {
     pool_.assign((A + size + 4096) / 8, 0);
-    alloc_ =
-        std::make_unique<AreaAllocator>(reinterpret_cast<uint8_t*>(pool_.data()), pool_.size() * 8);
+    alloc_ = std::make_unique<AreaAllocator>(pool(), pool_.size() * 8, GetParam());
     alloc_->init(A, size);
   }
+  uint8_t* pool() { return reinterpret_cast<uint8_t*>(pool_.data()); }
   std::vector<Block> layout() const {
     std::vector<Block> v;
     for (uint64_t o = A; o < alloc_->areaEnd(); o = alloc_->nextOffset(o)) {
       const BlockHeader& h = alloc_->header(o);
       v.push_back({o, h.prev_offset & ~kBlockFlags, (h.prev_offset & kBlockUsed) != 0,
                    (h.prev_offset & kBlockPad) != 0, h.length});
+      EXPECT_EQ(std::memcmp(&h, reinterpret_cast<const uint8_t*>(pool_.data()) + o, sizeof h), 0)
+          << "the pool's header at " << o << " differs from the allocator's";
     }
     return v;
   }
@@ -50,7 +55,7 @@ class AreaTest : public ::testing::Test {
   std::unique_ptr<AreaAllocator> alloc_;
 };
 
-TEST_F(AreaTest, FreshAreaIsOneFreeBlock) {
+TEST_P(AreaTest, FreshAreaIsOneFreeBlock) {
   init(16 + 8 * 10);
   EXPECT_EQ(layout(), (std::vector<Block>{{A, 0, false, false, 80}}));
   EXPECT_EQ(alloc_->cursor(), A);
@@ -59,7 +64,7 @@ TEST_F(AreaTest, FreshAreaIsOneFreeBlock) {
   EXPECT_EQ(p, reinterpret_cast<uint8_t*>(pool_.data()) + A + 16);
 }
 
-TEST_F(AreaTest, SplitLeavesFreeRestLinkedToUsedBlock) {
+TEST_P(AreaTest, SplitLeavesFreeRestLinkedToUsedBlock) {
   init(256);
   EXPECT_EQ(write(10), A);
   EXPECT_EQ(write(24), A + 32);
@@ -69,7 +74,7 @@ TEST_F(AreaTest, SplitLeavesFreeRestLinkedToUsedBlock) {
   EXPECT_EQ(alloc_->cursor(), A + 72);
 }
 
-TEST_F(AreaTest, EightSpareBytesSetThePadFlag) {
+TEST_P(AreaTest, EightSpareBytesSetThePadFlag) {
   // A free block of 48 payload bytes: a 33..40-byte message leaves exactly 8 bytes, too few
   // for a block of its own.
   init(64);
@@ -79,7 +84,7 @@ TEST_F(AreaTest, EightSpareBytesSetThePadFlag) {
   EXPECT_FALSE(alloc_->writable());
 }
 
-TEST_F(AreaTest, SixteenSpareBytesSplitIntoAnEmptyFreeBlock) {
+TEST_P(AreaTest, SixteenSpareBytesSplitIntoAnEmptyFreeBlock) {
   // The empty block keeps the tiling exact but is never offered.
   init(64);
   write(32);
@@ -88,7 +93,7 @@ TEST_F(AreaTest, SixteenSpareBytesSplitIntoAnEmptyFreeBlock) {
   EXPECT_EQ(alloc_->cursor(), kNoBlock);
 }
 
-TEST_F(AreaTest, FullAreaRecoversOnFirstAcknowledgement) {
+TEST_P(AreaTest, FullAreaRecoversOnFirstAcknowledgement) {
   init(3 * 32);
   uint64_t a = write(16), b = write(16), c = write(16);
   EXPECT_FALSE(alloc_->writable());
@@ -100,7 +105,7 @@ TEST_F(AreaTest, FullAreaRecoversOnFirstAcknowledgement) {
                 {a, 0, true, false, 16}, {b, a, false, false, 16}, {c, b, true, false, 16}}));
 }
 
-TEST_F(AreaTest, AcknowledgementCoalescesWithBothNeighbours) {
+TEST_P(AreaTest, AcknowledgementCoalescesWithBothNeighbours) {
   init(4 * 32 + 32);
   uint64_t a = write(16), b = write(16), c = write(16), d = write(16);
   uint64_t tail = alloc_->cursor();
@@ -118,7 +123,7 @@ TEST_F(AreaTest, AcknowledgementCoalescesWithBothNeighbours) {
             (std::vector<Block>{{a, 0, false, false, 4 * 32 - 16}, {tail, a, true, false, 16}}));
 }
 
-TEST_F(AreaTest, SearchWrapsAroundToFreedBlocksAtTheStart) {
+TEST_P(AreaTest, SearchWrapsAroundToFreedBlocksAtTheStart) {
   init(5 * 32);
   uint64_t a = write(16), b = write(16);
   write(16);
@@ -135,7 +140,7 @@ TEST_F(AreaTest, SearchWrapsAroundToFreedBlocksAtTheStart) {
   EXPECT_FALSE(alloc_->writable());
 }
 
-TEST_F(AreaTest, CursorOnAbsorbedFreeBlockMovesToMergedStart) {
+TEST_P(AreaTest, CursorOnAbsorbedFreeBlockMovesToMergedStart) {
   init(4 * 32);
   uint64_t a = write(16), b = write(16);
   // Cursor rests on the free rest at A + 64; freeing b merges it into b's block.
@@ -146,7 +151,7 @@ TEST_F(AreaTest, CursorOnAbsorbedFreeBlockMovesToMergedStart) {
             (std::vector<Block>{{a, 0, true, false, 16}, {b, a, false, false, 4 * 32 - 48}}));
 }
 
-TEST_F(AreaTest, RandomTrafficKeepsTheTilingExact) {
+TEST_P(AreaTest, RandomTrafficKeepsTheTilingExact) {
   init(4096);
   std::vector<uint64_t> live;
   uint32_t seed = 12345;
@@ -176,9 +181,49 @@ TEST_F(AreaTest, RandomTrafficKeepsTheTilingExact) {
   }
 }
 
-using AreaDeathTest = AreaTest;
+INSTANTIATE_TEST_SUITE_P(Headers, AreaTest,
+                         testing::Values(AreaAllocator::Headers::Shared,
+                                         AreaAllocator::Headers::Shadowed),
+                         [](const testing::TestParamInfo<AreaAllocator::Headers>& info) {
+                           return info.param == AreaAllocator::Headers::Shared ? "InThePool"
+                                                                               : "Shadowed";
+                         });
 
-TEST_F(AreaDeathTest, BrokenInvariantsOfTheOwnAreaAbort) {
+using ShadowedArea = AreaTest;
+
+// Another process may write anything anywhere in the pool: the shadowed allocator goes by its
+// own copy, refuses to build on a header it finds changed, and changes nothing then.
+TEST_P(ShadowedArea, OverwrittenHeadersAreRefusedAndTheAreaStaysIntact) {
+  init(8 * 32);
+  uint64_t a = write(16), b = write(16);
+  const std::vector<Block> before = layout();
+  const uint64_t cursor = alloc_->cursor();
+  // The free block a write splits; the used neighbour, the block itself and the free neighbour
+  // of a release.
+  for (auto [o, op] : std::vector<std::pair<uint64_t, std::function<void()>>>{
+           {cursor, [&] { write(8); }},
+           {a, [&] { alloc_->release(b); }},
+           {b, [&] { alloc_->release(b); }},
+           {cursor, [&] { alloc_->release(b); }}}) {
+    std::vector<uint8_t> saved(pool() + o, pool() + o + 16);
+    std::memset(pool() + o, 0xff, 16);
+    EXPECT_THROW(op(), EPoolCorrupted) << "a change at " << o;
+    std::memcpy(pool() + o, saved.data(), 16);
+    EXPECT_EQ(layout(), before);
+    EXPECT_EQ(alloc_->cursor(), cursor);
+  }
+  // Payload bytes are none of its business.
+  std::memset(pool() + a + 16, 0xff, 16);
+  alloc_->release(a);
+  alloc_->release(b);
+  EXPECT_EQ(layout(), (std::vector<Block>{{A, 0, false, false, 8 * 32 - 16}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Headers, ShadowedArea, testing::Values(AreaAllocator::Headers::Shadowed));
+
+class AreaDeathTest : public AreaTest {};
+
+TEST_P(AreaDeathTest, BrokenInvariantsOfTheOwnAreaAbort) {
   init(256);
   EXPECT_DEATH(alloc_->commit(0), "Assertion failed: Creating empty block");
   EXPECT_DEATH(alloc_->commit(241), "Overcommit in SiblingOStream");
@@ -186,6 +231,8 @@ TEST_F(AreaDeathTest, BrokenInvariantsOfTheOwnAreaAbort) {
   alloc_->release(a);
   EXPECT_DEATH(alloc_->release(a), "not a used block of our area");
 }
+
+INSTANTIATE_TEST_SUITE_P(Headers, AreaDeathTest, testing::Values(AreaAllocator::Headers::Shared));
 
 }  // namespace
 }  // namespace io
