@@ -55,7 +55,7 @@ TEST(Server, StartsTheDefaultTableAndStopsItInDependencyOrder) {
   Server s("passive = false");
   s.start({{"VXW_SCHD_DEPEND_ON", "dbms,tsdb"}, {"VXW_DBMS_STDERR", "dbms says hello"}});
   // Sixteen workers: under the sanitizers on a loaded machine that takes a while.
-  ASSERT_TRUE(s.waitErr("Vexlan: Spawned OK.\n", 30s));
+  ASSERT_TRUE(s.waitUp());
   ASSERT_TRUE(s.waitLog("All children up and running"));
   EXPECT_EQ(
       spawned(s.log()),
@@ -113,6 +113,7 @@ TEST(Server, PassiveGridMasterWithTheExtraProcess) {
   // SIGUSR1 rotates the server log at once; the server runs on.
   ::kill(s.program().pid(), SIGUSR1);
   EXPECT_TRUE(waitFile(s.dir() + "/log/server.log.1.txt", "Flushing log..."));
+  ASSERT_TRUE(s.waitUp()) << s.log();
   Outcome o = s.stop(SIGTERM);
   EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_TRUE(s.allGone());
@@ -133,6 +134,7 @@ TEST(Server, DemandLoadsOnPeerRequestAndOnSpawnRequest) {
   EXPECT_TRUE(s.waitLog("Process [kngt] successfully shut down"));
   EXPECT_EQ(s.countLog("All children up and running"), 1u);
   EXPECT_THAT(s.status(), HasSubstr("{\"sname\": \"kngt\", \"queue\": 14"));
+  ASSERT_TRUE(s.waitUp()) << s.log();
   Outcome o = s.stop();
   EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_THAT(s.log(), HasSubstr("Process [keyg] successfully shut down"));
@@ -160,6 +162,7 @@ TEST(Server, AnswersMetricsLogLevelsAndRandomBytes) {
   EXPECT_THAT(s.log(), HasSubstr("Got bad metric request (empty) from process #24 "));
   EXPECT_TRUE(s.waitLog("Process [dbms]: events debug: got REQUEST_RESULT from extra"));
   EXPECT_THAT(s.log(), Not(HasSubstr("Process [tsdb]: events debug")));
+  ASSERT_TRUE(s.waitUp()) << s.log();
   Outcome o = s.stop();
   EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_TRUE(s.allGone());
@@ -189,12 +192,12 @@ TEST(Server, VariablesAndTheEntropyPoolSurviveARestart) {
   Server s;
   s.start({{"VXW_DBMS_STORE_VAR", "colour=blue"}, {"VXW_DBMS_TRACE", "1"}});
   ASSERT_TRUE(s.waitLog("[dbms]: stored variable colour"));
-  ASSERT_TRUE(s.waitErr("Vexlan: Spawned OK.\n"));  // a stop before that is a failed start
+  ASSERT_TRUE(s.waitUp());
   ASSERT_EQ(s.stop().status, 0);
   EXPECT_NE(savedVariables(s)["entropy"], "");  // the server's own, kept for the next run
   s.start({{"VXW_TSDB_TRACE", "1"}});
   ASSERT_TRUE(s.waitLog("[tsdb]: variables received: colour=blue"));
-  ASSERT_TRUE(s.waitErr("Vexlan: Spawned OK.\n"));
+  ASSERT_TRUE(s.waitUp());
   EXPECT_EQ(s.stop().status, 0);
   EXPECT_THAT(s.log(), Not(HasSubstr("entropy=")));
 }
@@ -223,6 +226,7 @@ TEST(Server, WorkersNeitherSeeNorSetTheSavedEntropyAndAKnownPoolDecidesNothing) 
     EXPECT_TRUE(
         s.waitLog("Refused a store of server variables by [extr]: the variable "
                   "\"entropy\" is the server's own"));
+    ASSERT_TRUE(s.waitUp()) << s.log();
     ASSERT_EQ(s.stop().status, 0);
     EXPECT_EQ(savedVariables(s)["size"], "9");  // an ordinary store still works
     EXPECT_NE(savedVariables(s)["entropy"].substr(0, 2), "41");
@@ -249,6 +253,7 @@ TEST(Server, WorkerTextReachesTheLogEscapedOneLineEach) {
   EXPECT_THAT(log, HasSubstr("Process [dbms]: said\n"));
   EXPECT_THAT(log, HasSubstr("Process [dbms]: Thu Dec  3 14:05:09 2026: also forged\\033[2J\n"));
   EXPECT_THAT(log, Not(HasSubstr("\nThu Dec  3 14:05:09 2026")));
+  ASSERT_TRUE(s.waitUp()) << s.log();
   EXPECT_EQ(s.stop().status, 0);
 }
 
@@ -279,6 +284,7 @@ TEST(Server, ABusyRegistryFailsTheStoreNotTheServer) {
   }
   EXPECT_EQ(::kill(s.program().pid(), 0), 0);
   EXPECT_THAT(s.log(), Not(HasSubstr("Fatal")));
+  ASSERT_TRUE(s.waitUp()) << s.log();
   EXPECT_EQ(s.stop().status, 0);
   EXPECT_EQ(savedVariables(s)["colour"], "red");  // kept, and saved at the end
 }
@@ -313,6 +319,7 @@ TEST(Server, NetCheckFileChangesReachTheDatabaseWorker) {
   vxtest::writeFile(file + ".new", "[disk]\ncommand=/bin/false\n[load]\ncommand=/bin/true\n");
   ASSERT_EQ(::rename((file + ".new").c_str(), file.c_str()), 0);
   std::this_thread::sleep_for(500ms);
+  ASSERT_TRUE(s.waitUp()) << s.log();
   EXPECT_EQ(s.stop().status, 0);
   // Once at the start, once for the change, never for an unchanged file.
   EXPECT_EQ(countLogged(s.log(), "[dbms]: got UPDATE_NETCHECKS from main"), 2u) << s.log();
@@ -324,6 +331,7 @@ TEST(Server, WorkersThatNeedOneAnotherAreToldToExitTogether) {
            {"VXW_DBMS_DEPEND_ON", "schd"},
            {"VXW_GRID_DEPEND_ON", "schd"}});
   ASSERT_TRUE(s.waitLog("All children up and running"));
+  ASSERT_TRUE(s.waitUp()) << s.log();
   Outcome o = s.stop();
   EXPECT_EQ(o.status, 0) << o.err;
   std::string log = s.log();
@@ -338,7 +346,7 @@ TEST(Server, WorkersThatNeedOneAnotherAreToldToExitTogether) {
 TEST(Server, RepeatedSignalsShowProgressAndAStuckWorkerKilledFromOutsideEndsTheRun) {
   Server s;
   s.start({{"VXW_DBMS_IGNORE_EXIT", "1"}});
-  ASSERT_TRUE(s.waitErr("Vexlan: Spawned OK.\n"));
+  ASSERT_TRUE(s.waitUp());
   ::kill(s.program().pid(), SIGINT);
   ASSERT_TRUE(s.waitLog("[dbms]: ignoring SYS_EXIT"));
   ASSERT_TRUE(s.waitLog("Process [upln] successfully shut down"));
@@ -458,6 +466,7 @@ TEST(Server, RoutingAndControlRequestsAreLogged) {
   vxtest::writeFile(go, "");
   EXPECT_TRUE(s.waitLog("Auto-starting process for queue [keyg]", 30s)) << s.log();
   vxtest::writeFile(enough, "");
+  ASSERT_TRUE(s.waitUp()) << s.log();
   Outcome o = s.stop();
   EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_TRUE(s.allGone());
