@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // than a peer's (indefinite lengths, longer real texts), hence no size limit the second time.
   const std::vector<uint8_t> bytes = protocol::encode(*first, legacy);
   protocol::BerLimits unbounded;
-  unbounded.maxMessageSize = SIZE_MAX / 2;
+  unbounded.budget = SIZE_MAX / 2;
   const auto second = protocol::decodeMessage(gui, legacy, bytes.data(), bytes.size(), unbounded);
   require(*first == *second);
   require(!(*first < *second) && !(*second < *first));

@@ -1,5 +1,7 @@
 #include "config/variable_store.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <set>
 
@@ -34,6 +36,12 @@ void VariableStore::store(const Vars& updates) {
       load();
     } catch (const error::Exception&) {
       // Keep what was read: the registry will be written with the store as it stands.
+    } catch (...) {
+      // Not a failure of the registry but of the process (memory, a broken invariant of a
+      // library): writing the store now could lose every variable.
+      std::fputs("Caught fatal exception reading system variables\n", stderr);
+      std::fflush(stderr);
+      std::_Exit(1);
     }
   }
   for (const auto& [name, value] : updates) {

@@ -33,7 +33,9 @@ class VariableStore {
   // Applies `updates` (an empty value removes the variable) and writes the whole store to the
   // user root, or to the machine root when that fails. An error of the second write passes
   // on. A removed variable keeps its last value in the registry, since writes never delete.
-  // A store that was never loaded is loaded first, keeping what could be read.
+  // A store that was never loaded is loaded first, keeping what could be read; a failure of
+  // that read that is not an error::Exception writes "Caught fatal exception reading system
+  // variables" to standard error and ends the process with exit code 1.
   void store(const Vars& updates);
 
  private:

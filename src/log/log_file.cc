@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "error/exception.h"
 #include "error/system_text.h"
 #include "log/version.h"
 #include "util/text.h"
@@ -96,7 +97,7 @@ void LogFile::writeRaw(const std::string& text) {
   faulty_ = false;
 }
 
-void LogFile::open(const std::string& path) {
+void LogFile::start(const std::string& path) {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   faulty_ = false;
@@ -104,6 +105,23 @@ void LogFile::open(const std::string& path) {
   last_message_.clear();
   repeat_ = 0;
   created_ = clock_();
+}
+
+void LogFile::open(const std::string& path) {
+  start(path);
+  opened();
+}
+
+void LogFile::openOrThrow(const std::string& path) {
+  start(path);
+  fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640);
+  if (fd_ < 0) throw error::ESystemError("Cannot open log file '" + path_ + "'", errno);
+  opened();
+}
+
+// Takes the age of the file (when there is one), joins the list of open logs and writes the
+// first line.
+void LogFile::opened() {
   if (reopen()) {
     struct statx stx;
     if (::statx(fd_, "", AT_EMPTY_PATH, STATX_BTIME, &stx) != 0) {

@@ -2,9 +2,11 @@
 // server log is one; every open LogFile is in one process-wide list (in opening order) that
 // rotation and the age test walk. Single-threaded: only the main loop writes logs.
 //
-// Logging never stops the process: a log that cannot be opened or written (disk full, a
-// read-only directory) is reported once through the failure reporter, lines are dropped
-// while the fault lasts, and the file is opened again on the next write.
+// Once open, logging never stops the process: a log that cannot be written or reopened (disk
+// full, a read-only directory) is reported once through the failure reporter, lines are
+// dropped while the fault lasts, and the file is opened again on the next write. Only the
+// first open may be made to fail instead (openOrThrow), for a log the process cannot run
+// without.
 #pragma once
 
 #include <ctime>
@@ -26,6 +28,9 @@ class LogFile {
   // Opens `path` for appending (creating it), takes the file's birth time as its age, joins
   // the list of open logs and writes the "Log initialized" line.
   void open(const std::string& path);
+  // The same, except that a file that cannot be opened throws error::ESystemError with
+  // "Cannot open log file 'PATH'" and the system's reason, and the log stays closed.
+  void openOrThrow(const std::string& path);
   // One line, "<local time in asctime form>: message"; a message equal to the previous one
   // is only counted, and the count is written before the next different message.
   void write(const std::string& message);
@@ -49,6 +54,8 @@ class LogFile {
  private:
   void rotate();
   bool reopen();
+  void start(const std::string& path);
+  void opened();
   void writeRaw(const std::string& text);
   void failed(const std::string& what, int code);
 

@@ -11,7 +11,7 @@ LogFile& server_log() {
 }
 
 void open_server_log(const std::string& logdir) {
-  server_log().open(logdir + "/server.log");
+  server_log().openOrThrow(logdir + "/server.log");
 }
 
 bool rotate_if_due(time_t now, int log_days) {

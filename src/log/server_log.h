@@ -12,7 +12,9 @@ namespace logging {
 // The one server log of this process.
 LogFile& server_log();
 
-// Opens logdir + "/server.log" as the server log.
+// Opens logdir + "/server.log" as the server log; a file that cannot be opened throws
+// error::ESystemError ("Cannot open log file 'PATH': reason"), since the server must not run
+// without its log. Later write and rotation failures are only reported.
 void open_server_log(const std::string& logdir);
 
 // Rotates every open log when the oldest is more than `log_days` days old at `now`;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "error/assert.h"
+#include "protocol/ber_schema.h"
 
 namespace protocol {
 
@@ -20,15 +21,19 @@ struct BerDecoder::Frame {
 };
 
 BerDecoder::BerDecoder(const BerProtocol& protocol, bool legacy, const BerLimits& limits)
-    : protocol_(&protocol), root_(nullptr), legacy_(legacy), limits_(limits) {
-  VX_ASSERT(limits.maxDepth >= 1, "BerLimits::maxDepth must be at least 1");
-  frames_ = std::make_unique<Frame[]>(limits.maxDepth);
-}
+    : BerDecoder(nullptr, &protocol, legacy, limits) {}
 
 BerDecoder::BerDecoder(BerValue& root, bool legacy, const BerLimits& limits)
-    : protocol_(nullptr), root_(&root), legacy_(legacy), limits_(limits) {
+    : BerDecoder(&root, nullptr, legacy, limits) {}
+
+BerDecoder::BerDecoder(BerValue* root, const BerProtocol* protocol, bool legacy,
+                       const BerLimits& limits)
+    : protocol_(protocol), root_(root), legacy_(legacy), limits_(limits), budget_(limits.budget) {
   VX_ASSERT(limits.maxDepth >= 1, "BerLimits::maxDepth must be at least 1");
+  VX_ASSERT(limits.budget <= SIZE_MAX / 2, "BerLimits::budget must be at most SIZE_MAX / 2");
   frames_ = std::make_unique<Frame[]>(limits.maxDepth);
+  for (size_t i = 0; i < limits.maxDepth; ++i)
+    frames_[i].slot.setBudget(&budget_);
 }
 
 BerDecoder::~BerDecoder() {
@@ -44,6 +49,7 @@ void BerDecoder::reset() {
   state_ = State::Tag;
   offset_ = 0;
   primitive_ = nullptr;
+  budget_.restart();
 }
 
 std::unique_ptr<BerConstructed> BerDecoder::take() {
@@ -54,13 +60,12 @@ std::unique_ptr<BerConstructed> BerDecoder::take() {
 }
 
 size_t BerDecoder::limit() const {
-  return depth_ == 0 ? limits_.maxMessageSize : frames_[depth_ - 1].limit;
+  return depth_ == 0 ? limits_.budget : frames_[depth_ - 1].limit;
 }
 
 void BerDecoder::overrun() const {
   if (depth_ == 0 || !frames_[depth_ - 1].ownEnd) {
-    throw EBer("Message exceeds the maximum size of " + std::to_string(limits_.maxMessageSize) +
-               " octets");
+    throw EBer("Message exceeds the maximum size of " + std::to_string(limits_.budget) + " octets");
   }
   throw EBer("Element overruns the length of its enclosing element");
 }
@@ -72,7 +77,9 @@ size_t BerDecoder::feed(const uint8_t* data, size_t size) {
     while (used < size && state_ != State::Done) {
       if (state_ == State::Content) {
         const size_t n = std::min(remaining_, size - used);
+        budget_.require(2 * length_ + 1);
         primitive_->appendContent(data + used, n);
+        chargePrimitive();
         used += n;
         offset_ += n;
         remaining_ -= n;
@@ -141,6 +148,8 @@ void BerDecoder::headerOctet(uint8_t octet) {
 BerValue& BerDecoder::rootFor(TagCode tag) {
   if (protocol_ != nullptr) {
     message_ = protocol_->create(tag, legacy_);
+    if (const auto* s = dynamic_cast<const BerStruct*>(message_.get()))
+      budget_.charge(s->desc().size);
     return *message_;
   }
   if (tag != root_->tag(legacy_)) {
@@ -169,9 +178,6 @@ void BerDecoder::header() {
       closeEndedFrames();
       return;
     }
-    if (parent.value->isRepeated() && parent.children >= limits_.maxElements) {
-      throw EBer("list<T> too long");
-    }
     value = &parent.value->createChild(parent.children++, tag_, legacy_, parent.slot);
   }
 
@@ -184,6 +190,7 @@ void BerDecoder::header() {
   }
   primitive_ = static_cast<BerPrimitive*>(value);
   primitive_->beginContent(length_);
+  primitiveHeap_ = primitive_->allocated();  // buffers the field had before are not ours
   remaining_ = length_;
   state_ = State::Content;
   if (remaining_ == 0) endPrimitive();
@@ -221,8 +228,19 @@ void BerDecoder::closeEndedFrames() {
   }
 }
 
+// A primitive's buffers grow as its content arrives and may be copied once more when it is
+// converted; no buffer of it exceeds twice its length, which is checked against the budget
+// before each step, and each new buffer is charged once it exists.
+void BerDecoder::chargePrimitive() {
+  const size_t heap = primitive_->allocated();
+  if (heap > primitiveHeap_) budget_.charge(heap);
+  primitiveHeap_ = heap;
+}
+
 void BerDecoder::endPrimitive() {
+  budget_.require(2 * length_ + 1);
   primitive_->readDone();
+  chargePrimitive();
   primitive_ = nullptr;
   state_ = depth_ == 0 ? State::Done : State::Tag;
   closeEndedFrames();

@@ -3,9 +3,12 @@
 // every child of a constructed element, beginContent/appendContent/readDone for primitives.
 // Constructed elements may have definite or indefinite lengths.
 //
-// Input is hostile until proven otherwise: nesting depth, elements per list and the size of a
-// message are bounded, lengths of more than 4 octets or beyond what may still arrive are
-// refused as soon as they are read, and nothing is allocated from an announced length.
+// Input is hostile until proven otherwise: the nesting depth is bounded; a message may neither
+// exceed the budget in octets nor make its objects take more memory than the budget (every
+// heap block is charged as it is made, list buffers and objects before they are allocated),
+// so element counts are bounded by the octets that arrived and by the budget; lengths of more
+// than 4 octets or beyond what may still arrive are refused as soon as they are read, and
+// nothing is allocated from an announced length.
 #pragma once
 
 #include <cstddef>
@@ -20,10 +23,9 @@ namespace protocol {
 struct BerLimits {
   // Constructed elements open at once, the message itself included.
   size_t maxDepth = 64;
-  // Elements of one list or set.
-  size_t maxElements = 65536;
-  // Octets of one message, its own tag and length included.
-  size_t maxMessageSize = 4 * 1024 * 1024;
+  // Octets of one message (its own tag and length included), and separately bytes of memory
+  // its decoded objects may take. Far above any message a peer sends; at most SIZE_MAX / 2.
+  size_t budget = size_t{256} << 20;
 };
 
 // Creates the message object for a top-level tag.
@@ -56,10 +58,14 @@ class BerDecoder {
   std::unique_ptr<BerConstructed> take();
   // Drops any partial message.
   void reset();
+  // Bytes of memory charged for the current (or just completed) message.
+  size_t memoryCharged() const { return budget_.used(); }
 
  private:
   enum class State { Tag, TagNumber, Length, LengthOctets, Content, Done, Failed };
   struct Frame;
+
+  BerDecoder(BerValue* root, const BerProtocol* protocol, bool legacy, const BerLimits& limits);
 
   void headerOctet(uint8_t octet);
   void header();
@@ -68,6 +74,7 @@ class BerDecoder {
   void popFrame();
   void closeEndedFrames();
   void endPrimitive();
+  void chargePrimitive();
   size_t limit() const;
   [[noreturn]] void overrun() const;
 
@@ -75,6 +82,7 @@ class BerDecoder {
   BerValue* root_;
   bool legacy_;
   BerLimits limits_;
+  DecodeBudget budget_;
   std::unique_ptr<BerConstructed> message_;
   std::unique_ptr<Frame[]> frames_;
   size_t depth_ = 0;
@@ -89,6 +97,7 @@ class BerDecoder {
   bool indefinite_ = false;
   BerPrimitive* primitive_ = nullptr;
   size_t remaining_ = 0;
+  size_t primitiveHeap_ = 0;  // what the primitive's buffers held when last charged
 };
 
 // Decodes exactly one message from `data`; throws EBer when the octets end before the message

@@ -17,6 +17,12 @@ size_t leadingZeros(const std::vector<uint8_t>& octets) {
   return n;
 }
 
+// The heap buffer behind a string: none while it fits inline.
+size_t heapOf(const std::string& s) {
+  static const size_t inlineCapacity = std::string().capacity();
+  return s.capacity() > inlineCapacity ? s.capacity() + 1 : 0;
+}
+
 }  // namespace
 
 int compareBigNums(const BigNum& a, const BigNum& b) {
@@ -65,6 +71,10 @@ void BerShortValue::beginContent(size_t length) {
 void BerShortValue::appendContent(const uint8_t* bytes, size_t count) {
   VX_ASSERT(content_.size() + count <= maxLength_, "BerShortValue content beyond its length");
   content_.append(reinterpret_cast<const char*>(bytes), count);
+}
+
+size_t BerShortValue::allocated() const {
+  return heapOf(content_);
 }
 
 void BerShortValue::writeElement(BerOutput& out, TagCode tag, const uint8_t* content, size_t size) {
@@ -166,6 +176,10 @@ void BerBigNum::readDone() {
   field_->magnitude.assign(c.begin() + static_cast<ptrdiff_t>(first), c.end());
 }
 
+size_t BerBigNum::allocated() const {
+  return BerShortValue::allocated() + field_->magnitude.capacity();
+}
+
 void BerBigNum::write(BerOutput& out, bool) const {
   const std::vector<uint8_t>& m = field_->magnitude;
   const size_t first = leadingZeros(m);
@@ -210,6 +224,10 @@ void BerString::beginContent(size_t length) {
 
 void BerString::appendContent(const uint8_t* bytes, size_t count) {
   field_->append(reinterpret_cast<const char*>(bytes), count);
+}
+
+size_t BerString::allocated() const {
+  return heapOf(*field_);
 }
 
 void BerString::write(BerOutput& out, bool) const {

@@ -41,6 +41,7 @@ class BerShortValue : public BerPrimitive {
  public:
   void beginContent(size_t length) override;
   void appendContent(const uint8_t* bytes, size_t count) override;
+  size_t allocated() const override;
   size_t maxLength() const { return maxLength_; }
 
  protected:
@@ -162,6 +163,7 @@ class BerBigNum : public BerShortField<BerBigNum, BigNum> {
       : BerShortField(field, kMaxOctets), tag_(tag) {}
   TagCode tag(bool) const override { return tag_; }
   void readDone() override;
+  size_t allocated() const override;
   void write(BerOutput& out, bool legacy) const override;
   void print(std::ostream& os) const override;
   static int compareFields(const BigNum& a, const BigNum& b) { return compareBigNums(a, b); }
@@ -180,6 +182,7 @@ class BerString : public BerPrimitive {
   TagCode tag(bool) const override { return tag_; }
   void beginContent(size_t length) override;
   void appendContent(const uint8_t* bytes, size_t count) override;
+  size_t allocated() const override;
   void write(BerOutput& out, bool legacy) const override;
   void print(std::ostream& os) const override;
 

@@ -261,6 +261,7 @@ BerValue& childValue(const TypeDesc& type, void* value, TagCode tag, bool legacy
     for (size_t i = 0; i < choice.count; ++i) {
       if (structTag(*choice.alternatives[i], legacy) == tag) {
         auto& box = ref<StructBox>(value);
+        slot.charge(choice.alternatives[i]->size);
         box.reset(choice.alternatives[i]->create());
         return *box.get();
       }
@@ -289,6 +290,7 @@ BerValue& childValue(const TypeDesc& type, void* value, TagCode tag, bool legacy
       return ref<BerStruct>(value);
     case Kind::Ptr: {
       auto& box = ref<StructBox>(value);
+      slot.charge(type.structure->size);
       box.reset(type.structure->create());
       return *box.get();
     }

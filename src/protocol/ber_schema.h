@@ -131,21 +131,38 @@ struct StructDesc {
   size_t fieldCount;
   size_t required;  // leading fields an element must carry
   std::unique_ptr<BerStruct> (*create)();
+  size_t size;  // bytes of one object, as create allocates it
 };
 
 // Type-erased access to the std::vector behind a list.
 struct ListOps {
   size_t (*size)(const void* container);
   void* (*at)(void* container, size_t index);
+  // Appends a default element; a full vector first moves to a buffer of twice the elements.
   void* (*append)(void* container);
+  // Bytes of the buffer the next append allocates; 0 while there is room.
+  size_t (*growth)(const void* container);
 };
+
+constexpr size_t grownCapacity(size_t size) {
+  return size == 0 ? 1 : 2 * size;
+}
 
 template <typename E>
 constexpr ListOps listOps() {
+  using V = std::vector<E>;
   return ListOps{
-      [](const void* c) { return static_cast<const std::vector<E>*>(c)->size(); },
-      [](void* c, size_t i) -> void* { return &(*static_cast<std::vector<E>*>(c))[i]; },
-      [](void* c) -> void* { return &static_cast<std::vector<E>*>(c)->emplace_back(); },
+      [](const void* c) { return static_cast<const V*>(c)->size(); },
+      [](void* c, size_t i) -> void* { return &(*static_cast<V*>(c))[i]; },
+      [](void* c) -> void* {
+        auto& v = *static_cast<V*>(c);
+        if (v.size() == v.capacity()) v.reserve(grownCapacity(v.size()));
+        return &v.emplace_back();
+      },
+      [](const void* c) -> size_t {
+        const auto& v = *static_cast<const V*>(c);
+        return v.size() == v.capacity() ? grownCapacity(v.size()) * sizeof(E) : 0;
+      },
   };
 }
 
@@ -192,7 +209,8 @@ class BerList : public BerConstructed {
   std::unique_ptr<BerValue> clone() const override;
   TagCode tag(bool legacy) const override;
   void write(BerOutput& out, bool legacy) const override;
-  // Checks the element's tag, then appends a default element and returns its value object.
+  // Checks the element's tag, then appends a default element and returns its value object; a
+  // new element buffer is charged to the slot's budget.
   BerValue& createChild(size_t index, TagCode tag, bool legacy, ChildSlot& slot) override;
   size_t count() const override { return 0; }
   bool isRepeated() const override { return true; }

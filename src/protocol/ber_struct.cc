@@ -101,8 +101,9 @@ void BerList::write(BerOutput& out, bool legacy) const {
 BerValue& BerList::createChild(size_t, TagCode tag, bool legacy, ChildSlot& slot) {
   // The tag is checked before the element is appended, so a refused element leaves no trace.
   schema::checkTag(desc_->element, tag, legacy);
-  return schema::childValue(desc_->element, desc_->ops.append(container_), tag, legacy, slot,
-                            {desc_->name, "element"});
+  if (const size_t bytes = desc_->ops.growth(container_)) slot.charge(bytes);
+  void* element = desc_->ops.append(container_);
+  return schema::childValue(desc_->element, element, tag, legacy, slot, {desc_->name, "element"});
 }
 
 void BerList::print(std::ostream& os) const {

@@ -1,8 +1,30 @@
 #include "protocol/ber_value.h"
 
+#include <string>
 #include <typeinfo>
 
 namespace protocol {
+
+namespace {
+
+// A heap block costs more than it holds: a header and rounding, and whole pages for the large
+// blocks the allocator maps on their own.
+size_t blockCost(size_t bytes) {
+  return bytes + 32 + bytes / 32;
+}
+
+}  // namespace
+
+void DecodeBudget::require(size_t bytes) const {
+  if (bytes > limit_ || blockCost(bytes) > limit_ - used_) {
+    throw EBer("Message exceeds the decoding budget of " + std::to_string(limit_) + " bytes");
+  }
+}
+
+void DecodeBudget::charge(size_t bytes) {
+  require(bytes);
+  used_ += blockCost(bytes);
+}
 
 int BerValue::orderClasses(const BerValue& other) const {
   const std::type_info& mine = typeid(*this);

@@ -62,7 +62,31 @@ class BerPrimitive : public BerValue {
   // content itself arrives later, possibly in pieces; nothing is reserved for it here.
   virtual void beginContent(size_t length) = 0;
   virtual void appendContent(const uint8_t* bytes, size_t count) = 0;
+  // Bytes of the heap buffers that hold the content now, in the view and in the bound field
+  // (0 while everything fits inline). The decoder charges every change to its budget.
+  virtual size_t allocated() const { return 0; }
   bool isConstructed() const final { return false; }
+};
+
+// What decoding one message may allocate. Each heap buffer the message's objects take is
+// charged when it is allocated, at its full size plus the allocator's own overhead, and
+// nothing is given back until the message is finished: the total is an upper bound on the
+// memory the message holds at any moment.
+class DecodeBudget {
+ public:
+  explicit DecodeBudget(size_t limit) : limit_(limit) {}
+  // Throws EBer "Message exceeds the decoding budget of N bytes" when a block of `bytes` does
+  // not fit; otherwise counts it.
+  void charge(size_t bytes);
+  // Throws the same unless a block of `bytes` would still fit; counts nothing.
+  void require(size_t bytes) const;
+  size_t used() const { return used_; }
+  size_t limit() const { return limit_; }
+  void restart() { used_ = 0; }
+
+ private:
+  size_t limit_;
+  size_t used_ = 0;
 };
 
 // Storage in which a constructed value builds the temporary view that decodes one child, so
@@ -75,6 +99,12 @@ class ChildSlot {
   ChildSlot(const ChildSlot&) = delete;
   ChildSlot& operator=(const ChildSlot&) = delete;
   ~ChildSlot() { reset(); }
+
+  // Where the heap buffers made while decoding a child are charged; none outside a decoder.
+  void setBudget(DecodeBudget* budget) { budget_ = budget; }
+  void charge(size_t bytes) {
+    if (budget_ != nullptr) budget_->charge(bytes);
+  }
 
   template <typename T, typename... Args>
   T& emplace(Args&&... args) {
@@ -96,6 +126,7 @@ class ChildSlot {
  private:
   alignas(std::max_align_t) unsigned char storage_[kSize];
   BerValue* held_ = nullptr;
+  DecodeBudget* budget_ = nullptr;
 };
 
 class BerConstructed : public BerValue {

@@ -47,7 +47,7 @@ struct TagSpec {
       #Class, fields_##Class::tag.rule, fields_##Class::tag.number,           \
       fields_##Class::table, fields_##Class::count,                           \
       requiredFields(fields_##Class::required, fields_##Class::count),        \
-      &createStruct<Class>};
+      &createStruct<Class>, sizeof(Class)};
 
 #define VX_FIELD(name, ...)                                                   \
   FieldDesc{#name, [](BerStruct& s) -> void* { return &static_cast<Self&>(s).name; }, \

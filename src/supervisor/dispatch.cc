@@ -1,5 +1,4 @@
 // What the supervisor does with the events workers address to queue 0.
-#include <limits>
 
 #include "io/exceptions.h"
 #include "io/sibling/sibling_error.h"
@@ -127,14 +126,10 @@ void MainProcess::dispatch(VexlanProcess& p, queues::event& ev) {
       return;
     case queues::GET_PSEUDO_RANDOM: {
       const control::Get_Pseudo_Random_Data& d = queues::as<queues::GET_PSEUDO_RANDOM>(ev)->payload;
-      // A size beyond what an int holds is refused as too large, not taken as negative.
-      int32_t bytes = d.bytes > uint32_t{std::numeric_limits<int32_t>::max()}
-                          ? std::numeric_limits<int32_t>::max()
-                          : static_cast<int32_t>(d.bytes);
       if (entropy_.waitingPseudoRandom() >= kMaxWaitingRandomRequests) {
         return refuse({from, ev.inresponse}, "Too many random requests waiting");
       }
-      entropy_.enqueue_pseudo_random({from, ev.inresponse}, bytes, d.prefer_pure_entropy);
+      entropy_.enqueue_pseudo_random({from, ev.inresponse}, d.bytes, d.prefer_pure_entropy);
       return;
     }
     case queues::GET_METRIC:
@@ -168,7 +163,9 @@ void MainProcess::onInitOk(VexlanProcess& p, const queues::event& ev) {
   p.state = WorkerState::Running;
   p.depend_on = queues::as<queues::INIT_OK>(ev)->payload.depend_on;
   statusChanged();
-  if (!p.entry.demandLoad() && !all_up_) {
+  // A server whose stop began before its last start-up worker was up never came up: that is
+  // not reported, whenever the last INIT_OK arrives.
+  if (!p.entry.demandLoad() && !all_up_ && !shutting_down_) {
     bool waiting = false;
     for (const auto& [q, r] : registry_.records()) {
       if (!r->entry.demandLoad() &&

@@ -1,4 +1,5 @@
 // vexland, the supervisor daemon.
+#include "log/server_log.h"
 #include "supervisor/entry/crash_handler.h"
 #include "supervisor/entry/entry.h"
 #include "supervisor/supervisor_main.h"
@@ -12,5 +13,8 @@ namespace {
 }  // namespace
 
 int main(int argc, char** argv, char** envp) {
+  // Library code that logs through spdlog writes to standard error, never into the output of
+  // the shutdown client.
+  logging::init_default_logger();
   return entry::runVexland(argc, argv, envp, supervisorMain);
 }

@@ -91,8 +91,10 @@ void MainProcess::onWorkerGone(VexlanProcess& p) {
   p.process_gone = true;
   unwatch(*p.child);
   const int code = p.child->exitCode();
-  // What it was sent is freed; what it sent before it ended can still be read.
-  smparent_->messenger().siblingDied(p.entry.queue);
+  // What it was sent is freed; what it sent before it ended can still be read. One that left
+  // in order, or was interrupted, counts as gone already.
+  io::SiblingMessenger::SiblingRef si = smparent_->messenger().findSibling(p.entry.queue);
+  if (!si || !si->gone()) smparent_->messenger().siblingDied(p.entry.queue);
   if (p.connected()) {
     // Nothing more reaches it: what waited for it goes, and what it sent is read to the end.
     p.output().drop();

@@ -54,7 +54,8 @@ void changeUser(const Setup& s, const std::string& runtime_dir, bool created_log
 }
 
 // Everything that may fail before a worker exists; any failure ends the run having started
-// nothing.
+// nothing. The server log is opened as soon as its directory is known, so that every later
+// failure of the start (a bad grid role or extra process) is in it too.
 void initialise(Setup& s) {
   config::load_server_config(entry::commandLine().config_file, s.cfg, &s.settings);
   s.run_as = supervisor::userToRunAs(s.settings.run_as_user);
@@ -67,8 +68,6 @@ void initialise(Setup& s) {
     }
     s.cfg.host_name = name;
   }
-  s.role = supervisor::parseGridRole(std::getenv("VX_GRID_ROLE"));
-  s.startup = supervisor::startupEntries(s.cfg, s.role, std::getenv("VX_EXTRA_PROCESS"));
   s.user = config::SqliteRegistry::forRoot(config::RegistryRoot::User);
   s.machine = config::SqliteRegistry::forRoot(config::RegistryRoot::Machine);
   s.vars = std::make_unique<config::VariableStore>(*s.user, *s.machine);
@@ -82,11 +81,13 @@ void initialise(Setup& s) {
                  supervisor::adminSocketName(
                      entry::eventNumber(), entry::runMode() == entry::RunMode::Service, ::getpid());
   // A server started by hand from a fresh tree has no log directory yet. A failure here shows
-  // up as the log's own "Cannot open log file" report.
+  // up as the log's own "Cannot open log file" error, which ends the start.
   std::error_code ignored;
   const bool created_log_dir =
       std::filesystem::create_directories(s.cfg.system_log_dir_path, ignored);
   logging::open_server_log(s.cfg.system_log_dir_path);
+  s.role = supervisor::parseGridRole(std::getenv("VX_GRID_ROLE"));
+  s.startup = supervisor::startupEntries(s.cfg, s.role, std::getenv("VX_EXTRA_PROCESS"));
   if (s.run_as) changeUser(s, runtime_dir, created_log_dir);
 }
 
@@ -99,6 +100,7 @@ int supervisorMain(int /*argc*/, char** /*argv*/, io::Signal& shutdown) {
     initialise(s);
   } catch (const error::Exception& e) {
     entry::reportFatal(e.what());
+    entry::notifyFailedInitializing();
     return 1;
   }
   slog(std::string("Grid role: ") + supervisor::gridRoleName(s.role));

@@ -202,13 +202,13 @@ void Codec<tql::property_ptr>::write(protocol::ioprim& io, const tql::property_p
 }
 
 void Codec<tql::property_ptr>::read(protocol::ioprim& io, tql::property_ptr& v) {
-  auto code = detail::getRaw<uint32_t>(io);
-  if (code == 0) {
+  // A code of no property class (0 included) is an absent value: only its 4 bytes are read,
+  // and the field after it follows.
+  std::unique_ptr<tql::property_t> p = tql::makeProperty(detail::getRaw<uint32_t>(io));
+  if (!p) {
     v = nullptr;
     return;
   }
-  std::unique_ptr<tql::property_t> p = tql::makeProperty(code);
-  if (!p) throw protocol::EBadInput("Unknown property type code " + std::to_string(code));
   p->name = detail::getRaw<uint32_t>(io);
   Codec<bool>::read(io, p->is_null);
   p->modifiers = detail::getRaw<uint32_t>(io);

@@ -10,6 +10,7 @@
 // fields.
 #pragma once
 
+#include <bit>
 #include <concepts>
 #include <cstdint>
 #include <cstring>
@@ -45,6 +46,10 @@ void printDuration(std::ostream& os, const TimeValue& t, int level);
 
 template <typename T, typename Enable = void>
 struct Codec;
+
+// Fixed-size values are copied as the host stores them; the event format is little-endian.
+static_assert(std::endian::native == std::endian::little,
+              "event fields are written and read in host order");
 
 namespace detail {
 template <typename T>

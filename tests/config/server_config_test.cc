@@ -53,7 +53,8 @@ TEST(ServerConfig, RequiredOptionsInReadingOrder) {
             "Integer value too high in line 2, maximum is 40 while looking for log_days");
 }
 
-// Only the defaults that are decisions or derived; the plain constants are the table itself.
+// Defaults that are decisions or follow other values; the plain ranges and defaults are
+// checked option by option below.
 TEST(ServerConfig, Defaults) {
   const Fields f = read("");
   EXPECT_EQ(f.log_mask, uint64_t{1} << 4);  // only log_assert is on by default
@@ -66,10 +67,173 @@ TEST(ServerConfig, Defaults) {
   EXPECT_EQ(f.mail_from, "vexlan@localhost.localdomain");
   EXPECT_EQ(f.cluster_members, "localhost");
   EXPECT_EQ(f.webinterface_url, "http://localhost/vexlan/index.cgi");
-  EXPECT_EQ(f.snmp_timeout_max, TimeValue(10, 0));
-  EXPECT_EQ(f.tsdb_buffer_write_min, 16u);
   // Never read: left for others to fill.
   EXPECT_EQ(f.variable_file + f.libssl + f.host_name, "");
+}
+
+// Every integer option: its default, both ends of its range, and the exact error just past
+// each end (the option's line is the first after kRequired). An option read under a newer
+// name first falls back to the old one instead of failing.
+TEST(ServerConfig, EveryIntegerOptionsRangeAndDefault) {
+  using Get = int64_t (*)(const Fields&);
+  struct Option {
+    const char* name;
+    int64_t min, max, def;
+    Get get;
+    bool falls_back = false;
+  };
+#define VX_GET(field) [](const Fields& f) -> int64_t { return f.field; }
+#define VX_GET_MS(field) \
+  [](const Fields& f) -> int64_t { return int64_t{f.field.sec} * 1000 + f.field.usec / 1000; }
+  const Option options[] = {
+      {"log_days", 1, 40, 1, VX_GET(log_days)},
+      {"dbms_cache_size", 400, 10000000, 250000, VX_GET(dbms_cache_size)},
+      {"dbms_cache_kin", 200, 125000, 62500, VX_GET(dbms_cache_kin)},  // at the default size
+      {"dbms_cache_kout", 200, 1000000, 125000, VX_GET(dbms_cache_kout)},
+      {"dbms_buffer_blocks", 32, 9999991, 4099, VX_GET(dbms_buffer_blocks)},
+      {"smem_size", 16, 1024, 128, VX_GET(smem_size)},
+      {"socketio_bind_port", 1025, 65535, 3241, VX_GET(socketio_bind_port)},
+      {"broadcast_bind_port", 1025, 65535, 3241, VX_GET(broadcast_bind_port)},
+      {"netcheck_ping_spacing", 100, 5000000, 10000, VX_GET(remcheck_ping_spacing), true},
+      {"remcheck_ping_spacing", 100, 5000000, 10000, VX_GET(remcheck_ping_spacing)},
+      {"socketio_max_pending_connections", 5, 5000, 200, VX_GET(socketio_max_pending_connections)},
+      {"socketio_max_connections", 5, 5000, 300, VX_GET(socketio_max_connections)},
+      {"socketio_max_inflight", 5, 1000, 10, VX_GET(socketio_max_inflight)},
+      {"socketio_agentconf_burst", 1, 50, 5, VX_GET(socketio_agentconf_burst)},
+      {"socketio_agentconf_rate", 10, 86400, 600, VX_GET(socketio_agentconf_rate)},
+      {"netcheck_limit_children", 2, 30, 20, VX_GET(remcheck_limit_children), true},
+      {"remcheck_limit_children", 2, 30, 20, VX_GET(remcheck_limit_children)},
+      {"dns_cache_secs", 0, 31536000, 86400, VX_GET(dns_cache_secs)},
+      {"modem_pager_timeout", 1, 300, 30, VX_GET(modem_pager_timeout)},
+      {"alert_defer_at_boot", 0, 60, 2, VX_GET(alert_defer_at_boot)},
+      {"alert_attempts", 1, 100, 5, VX_GET(alert_attempts)},
+      {"alert_retry_delay", 3, 600, 30, VX_GET(alert_retry_delay)},
+      {"agent_checkin_delay", 3, 600, 30, VX_GET(agent_checkin_delay)},
+      {"max_transfer_unit", 512, 1500, 1500, VX_GET(mtu)},
+      {"max_snmp_table_entries", 1, 10000, 500, VX_GET(max_snmp_table_entries)},
+      {"snmp_reconfig_delay", 15, 900, 30, VX_GET(snmp_reconfig_delay)},
+      {"snmp_max_retrans", 1, 25, 3, VX_GET(snmp_max_retrans)},
+      {"snmp_max_retrans_walk", 1, 25, 5, VX_GET(snmp_max_retrans_walk)},
+      {"snmp_timeout_initial", 100, 2500, 500, VX_GET_MS(snmp_timeout_initial)},
+      {"snmp_timeout_max", 1000, 50000, 10000, VX_GET_MS(snmp_timeout_max)},
+      {"snmp_packet_spacing", 100, 5000000, 10000, VX_GET(snmp_packet_spacing)},
+      {"spare_keypool_size", 1, 50, 5, VX_GET(spare_keypool_size)},
+      {"keypool_reuse", 1, 50, 1, VX_GET(keypool_reuse)},
+      {"concurrent_check_recoveries", 1, 100, 4, VX_GET(concurrent_check_recoveries)},
+      {"max_scan_processes", 4, 30, 8, VX_GET(max_scan_processes)},
+      {"ssec_keylength", 512, 8192, 1024, VX_GET(ssec_keylength)},
+      {"ssec_min_keylength", 512, 8192, 1024, VX_GET(ssec_min_keylength)},
+      {"ssec_secret_keylength", 128, 256, 256, VX_GET(ssec_secret_keylength)},
+      {"ssec_secret_min_keylength", 128, 256, 128, VX_GET(ssec_secret_min_keylength)},
+      {"ssec_secret_lifetime", 60, 7200, 600, VX_GET(ssec_secret_lifetime)},
+      {"grid_default_ttl", 1, 64, 8, VX_GET(grid_default_ttl)},
+      {"master_notify_queue", 128, 1048576, 8192, VX_GET(master_notify_queue)},
+      {"satellite_tsdb_async", 1, 8192, 32, VX_GET(satellite_tsdb_async)},
+      {"allowed_candidate_nodes", 0, 100, 10, VX_GET(allowed_candidate_nodes)},
+      {"tsdb_buffer_entries", 8, 8192, 64, VX_GET(tsdb_buffer_entries)},
+      {"tsdb_buffer_write_min", 1, 64, 16, VX_GET(tsdb_buffer_write_min)},  // at the default
+      {"tsdb_buffer_age_max", 120, 21600, 600, VX_GET(tsdb_buffer_age_max)},
+      {"tsdb_buffer_flush_batch", 1, 8192, 8, VX_GET(tsdb_buffer_flush_batch)},
+      {"wapi_port", 1025, 65535, 8088, VX_GET(wapi_port)},
+      {"wapi_threads", 1, 5, 1, VX_GET(wapi_threads)},
+  };
+#undef VX_GET
+#undef VX_GET_MS
+  const Fields defaults = read("");
+  for (const Option& o : options) {
+    SCOPED_TRACE(o.name);
+    const std::string name = o.name;
+    EXPECT_EQ(o.get(defaults), o.def);
+    EXPECT_EQ(o.get(read(name + "=" + std::to_string(o.min) + "\n")), o.min);
+    EXPECT_EQ(o.get(read(name + "=" + std::to_string(o.max) + "\n")), o.max);
+    const std::string low = name + "=" + std::to_string(o.min - 1) + "\n";
+    const std::string high = name + "=" + std::to_string(o.max + 1) + "\n";
+    if (o.falls_back) {
+      EXPECT_EQ(o.get(read(low)), o.def);
+      EXPECT_EQ(o.get(read(high)), o.def);
+      continue;
+    }
+    EXPECT_EQ(errorOf(kRequired + low), "Integer value too low in line 6, minimum is " +
+                                            std::to_string(o.min) + " while looking for " + name);
+    EXPECT_EQ(errorOf(kRequired + high), "Integer value too high in line 6, maximum is " +
+                                             std::to_string(o.max) + " while looking for " + name);
+  }
+  // The pool size's default and minimum 0 mean the processor count (4 here).
+  EXPECT_EQ(defaults.netcheck_process_pool_size, 4u);
+  EXPECT_EQ(read("netcheck_process_pool_size=0\n").netcheck_process_pool_size, 4u);
+  EXPECT_EQ(read("netcheck_process_pool_size=500\n").netcheck_process_pool_size, 500u);
+  EXPECT_EQ(errorOf(kRequired + "netcheck_process_pool_size=-1\n"),
+            "Integer value too low in line 6, minimum is 0 while looking for "
+            "netcheck_process_pool_size");
+  EXPECT_EQ(errorOf(kRequired + "netcheck_process_pool_size=501\n"),
+            "Integer value too high in line 6, maximum is 500 while looking for "
+            "netcheck_process_pool_size");
+  // The baud rate is one of a list.
+  for (int rate : {200, 300, 600, 1200, 1800, 2400, 4800, 9600, 19200, 38400})
+    EXPECT_EQ(read("modem_baud_rate=" + std::to_string(rate) + "\n").modem_baud_rate, rate);
+  EXPECT_EQ(defaults.modem_baud_rate, 9600);
+  EXPECT_EQ(errorOf(kRequired + "modem_baud_rate=9601\n"),
+            "Integer value invalid in line 6, expected one of 200, 300, 600, 1200, 1800, 2400, "
+            "4800, 9600, 19200, 38400");
+}
+
+// Every flag is false unless set; every text option has its default unless given.
+TEST(ServerConfig, EveryFlagAndTextOptionsDefault) {
+  using GetBool = bool (*)(const Fields&);
+  const std::pair<const char*, GetBool> flags[] = {
+      {"socketio_legacy", [](const Fields& f) { return f.socketio_legacy; }},
+      {"disable_alerts", [](const Fields& f) { return f.disable_alerts; }},
+      {"passive", [](const Fields& f) { return f.passive; }},
+      {"alert_to_event_log", [](const Fields& f) { return f.alert_to_event_log; }},
+      {"alert_to_incident_log", [](const Fields& f) { return f.alert_to_incident_log; }},
+      {"upload_serverinfo", [](const Fields& f) { return f.upload_serverinfo; }},
+      {"allow_import_export", [](const Fields& f) { return f.skio_insecure != 0; }},
+      {"tsdb_upgrade_discard_bufferlevels",
+       [](const Fields& f) { return f.tsdb_upgrade_discard_bufferlevels; }},
+      {"wapi_enabled", [](const Fields& f) { return f.wapi_enabled; }},
+      {"wapi_use_ssl", [](const Fields& f) { return f.wapi_use_ssl; }},
+  };
+  const Fields defaults = read("");
+  for (const auto& [name, get] : flags) {
+    EXPECT_FALSE(get(defaults)) << name;
+    EXPECT_TRUE(get(read(std::string(name) + "=true\n"))) << name;
+  }
+  using GetText = const std::string& (*)(const Fields&);
+  struct Text {
+    const char* name;
+    const char* def;
+    GetText get;
+  };
+#define VX_TEXT(field) [](const Fields& f) -> const std::string& { return f.field; }
+  const Text texts[] = {
+      {"dbms_odbj", "", VX_TEXT(dbms_odbj_file_path)},
+      {"dbms_cache_tracefile", "", VX_TEXT(dbms_cache_tracefile)},
+      {"dbms_event_tracefile", "", VX_TEXT(dbms_event_tracefile)},
+      {"dbms_tsdb_tracefile", "", VX_TEXT(dbms_tsdb_tracefile)},
+      {"smem_prefix", "SMem", VX_TEXT(smem_prefix)},
+      {"resource_directory", "", VX_TEXT(resource_directory)},
+      {"custom_netcheck_conf", "", VX_TEXT(custom_netcheck_conf)},
+      {"reply_mail_to", "root", VX_TEXT(reply_mail_to)},
+      {"modem_port", "COM1", VX_TEXT(modem_port)},
+      {"modem_init", "ate0 s7=20 s8=2", VX_TEXT(modem_init)},
+      {"modem_sim_pin", "", VX_TEXT(modem_sim_pin)},
+      {"alert_sms_ending", "", VX_TEXT(alert_sms_ending)},
+      {"alert_sms_subject", "", VX_TEXT(alert_sms_subject)},
+      {"alert_htmlmail_ending", "<p>Kind regards,<br>The Vexlan.</p>",
+       VX_TEXT(alert_htmlmail_ending)},
+      {"report_generator", "Vexlan from Tolvane A/S", VX_TEXT(report_generator)},
+      {"host_name", "", VX_TEXT(host_name)},
+      {"cluster_options", "", VX_TEXT(cluster_options)},
+      {"agent_package_path", ".", VX_TEXT(agent_package_path)},
+      {"stop_on_log_match", "", VX_TEXT(stop_on_log_match)},
+      {"wapi_ssl_cert_path", ".", VX_TEXT(wapi_ssl_cert_path)},
+      {"ios_cert_path", ".", VX_TEXT(ios_cert_path)},
+  };
+#undef VX_TEXT
+  for (const Text& t : texts) {
+    EXPECT_EQ(t.get(defaults), t.def) << t.name;
+    EXPECT_EQ(t.get(read(std::string(t.name) + " = \"given\"\n")), "given") << t.name;
+  }
 }
 
 TEST(ServerConfig, DerivedDefaults) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <new>
 
 #include "config/memory_registry.h"
 #include "config/variable_store.h"
@@ -98,6 +99,22 @@ TEST(VariableStore, StoreBeforeLoadReadsWhatItCan) {
   VariableStore unreadable(broken, brokenToo);
   EXPECT_THROW(unreadable.store({{"x", "1"}}), error::ESystemError);
   EXPECT_EQ(unreadable.get("x"), "1");
+}
+
+// A registry whose reads fail in a way no registry error describes.
+class ThrowingRegistry : public MemoryRegistry {
+ public:
+  using MemoryRegistry::MemoryRegistry;
+  int readValues(const std::string&, std::vector<RegistryValue>&) override {
+    throw std::bad_alloc();
+  }
+};
+
+TEST(VariableStoreDeathTest, AnyOtherFailureOfThatReadEndsTheProcess) {
+  ThrowingRegistry user(kInstalled), machine(kInstalled);
+  VariableStore store(user, machine);
+  EXPECT_EXIT(store.store({{"x", "1"}}), testing::ExitedWithCode(1),
+              "^Caught fatal exception reading system variables\n$");
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <spdlog/spdlog.h>
 #include <sys/stat.h>
@@ -7,6 +8,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "error/exception.h"
 #include "log/log_file.h"
 #include "log/server_log.h"
 #include "log/version.h"
@@ -157,7 +159,7 @@ TEST_F(LogTest, FullDiskIsReportedOncePerEpisode) {
   EXPECT_EQ(reports_[0], "Cannot write log file '/dev/full': No space left on device");
 }
 
-TEST_F(LogTest, UnopenablePathDoesNotStopTheCaller) {
+TEST_F(LogTest, UnopenablePathDoesNotStopTheCallerUnlessTheLogIsRequired) {
   LogFile log(clock());
   log.open(dir_.path());  // a directory
   log.write("nowhere");
@@ -166,14 +168,41 @@ TEST_F(LogTest, UnopenablePathDoesNotStopTheCaller) {
   ASSERT_EQ(reports_.size(), 1u);
   EXPECT_EQ(reports_[0], "Cannot open log file '" + dir_.path() + "': Is a directory");
   log.close();
+
+  LogFile required(clock());
+  try {
+    required.openOrThrow(dir_.path());
+    ADD_FAILURE() << "opened a directory";
+  } catch (const error::ESystemError& e) {
+    EXPECT_STREQ(e.what(), ("Cannot open log file '" + dir_.path() + "': Is a directory").c_str());
+  }
+  EXPECT_FALSE(required.isOpen());
+  EXPECT_EQ(LogFile::oldest_created(), 2147483647);
+  EXPECT_EQ(reports_.size(), 1u);  // the caller reports it
+}
+
+// spdlog's own default logger also has an empty name but writes to standard output: what
+// tells ours apart is that its lines go to standard error.
+std::pair<std::string, std::string> throughDefaultLogger(const std::string& text) {
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  spdlog::warn(text);
+  spdlog::default_logger()->flush();
+  std::string out = testing::internal::GetCapturedStdout();
+  return {out, testing::internal::GetCapturedStderr()};
 }
 
 TEST(ServerLog, BannerAndDefaultLogger) {
   EXPECT_STREQ(kVersionBanner, "Vexlan v.4.6.2 build 6183 on Linux (x86-64)");
+  // Until then the default logger is spdlog's own.
+  EXPECT_THAT(throughDefaultLogger("before").first, testing::HasSubstr("before"));
   init_default_logger();
   EXPECT_EQ(spdlog::default_logger()->name(), "");
+  auto [out, err] = throughDefaultLogger("library says hello");
+  EXPECT_EQ(out, "");
+  EXPECT_THAT(err, testing::HasSubstr("library says hello"));
   init_default_logger();  // again at a restart of the main function: still fine
-  EXPECT_EQ(spdlog::default_logger()->name(), "");
+  EXPECT_THAT(throughDefaultLogger("again").second, testing::HasSubstr("again"));
   report_event("vexlan log test: report_event reaches syslog");
 }
 

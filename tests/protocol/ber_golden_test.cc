@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <limits>
 
@@ -162,6 +164,50 @@ TEST(BerGolden, RealsBooleansNullsStringsBigNumbers) {
   // Leading zero octets of a magnitude are never written.
   BigNum padded{{0, 0, 7}};
   EXPECT_EQ(toHex(encode(BerBigNum(padded), false)), "02 01 07");
+}
+
+// Peers write a real as 00 and the text "%e" makes of it. Every such text decodes to what the
+// C library reads from it; the writer gives that same text whenever it reads back to the value,
+// and otherwise a longer exponent form that the same reading turns into the exact value.
+TEST(BerGolden, RealsInTheSixDigitExponentForm) {
+  const double values[] = {1.5,
+                           -2.5e10,
+                           1.0 / 3,
+                           123456.789,
+                           1e-300,
+                           9.999999e-5,
+                           0.1,
+                           -0.1,
+                           1e22,
+                           6.02214076e23,
+                           std::numeric_limits<double>::max(),
+                           std::numeric_limits<double>::min(),
+                           std::numeric_limits<double>::denorm_min(),
+                           -7.0,
+                           4503599627370497.0};
+  for (double v : values) {
+    char text[64];
+    const int n = std::snprintf(text, sizeof text, "%e", v);
+    Bytes octets = {0x09, static_cast<uint8_t>(n + 1), 0x00};
+    for (int i = 0; i < n; ++i)
+      octets.push_back(static_cast<uint8_t>(text[i]));
+    const double read = std::strtod(text, nullptr);
+    for (size_t chunk : bertest::chunkSizes()) {
+      double field = 0;
+      BerReal view(field);
+      BerDecoder decoder(view, false);
+      bertest::feedInChunks(decoder, octets, chunk);
+      EXPECT_EQ(field, read) << text << " in pieces of " << chunk;
+    }
+    double field = v;
+    const Bytes ours = encode(BerReal(field), false);
+    const std::string oursText(ours.begin() + 3, ours.end());
+    if (read == v) {
+      EXPECT_EQ(toHex(ours), toHex(octets)) << text;
+    } else {
+      EXPECT_EQ(std::strtod(oursText.c_str(), nullptr), v) << oursText << " for " << text;
+    }
+  }
 }
 
 CheckResult sampleResult() {

@@ -43,6 +43,12 @@ tsdb::interval_ptr continuous(int64_t start, int64_t end, float mn, float avg, f
   return c;
 }
 
+template <uint32_t Code>
+tql::property_ptr prop(typename tql::property_value_t<Code>::value_type v, bool null = false,
+                       uint32_t modifiers = 0) {
+  return std::make_unique<tql::property_value_t<Code>>(51, std::move(v), null, modifiers);
+}
+
 std::vector<EventCase> eventCases() {
   std::vector<EventCase> v;
   v.push_back({"int payload", "06000000 00000000 07000000 00000000 05000000",
@@ -123,6 +129,22 @@ std::vector<EventCase> eventCases() {
                      QUEUE_SCHD, 0,
                      {{5, 0}, make<SCHEDULE_EVENT_ABSOLUTE>(QUEUE_SCHD, 0, std::move(inner))});
                }});
+  v.push_back({"property codes of no class read as absent values of 4 bytes",
+               "58000000 00000000 00000000 00000000 01000000 09000000"
+               " 0100000000000000 0200000000000000"
+               " 03000000 1e000000 13000000 33000000 00000000 00000000 feffffff ffffffff"
+               " 05000000 00000000",
+               [] {
+                 dbms::Tql_Update_Data d;
+                 d.id = {9};
+                 d.version = {1, 2};
+                 d.properties.emplace_back();
+                 d.properties.push_back(prop<19>(-2));
+                 d.properties.emplace_back();
+                 d.flags = 5;
+                 return make<TQL_UPDATE>(QUEUE_MAIN, 0, std::move(d));
+               },
+               false});
   v.push_back({"same layout, different numbers",
                "55000000 02000000 00000000 00000000 01000000 09000000"
                " 0100000000000000 0200000000000000",
@@ -192,12 +214,6 @@ CodecCase codecCase(std::string name, T value, std::string hex) {
     return valueEqual(got, value) && in.left() == 0 && in.held() == 0;
   };
   return c;
-}
-
-template <uint32_t Code>
-tql::property_ptr prop(typename tql::property_value_t<Code>::value_type v, bool null = false,
-                       uint32_t modifiers = 0) {
-  return std::make_unique<tql::property_value_t<Code>>(51, std::move(v), null, modifiers);
 }
 
 const char kProp[] = "33000000 00000000 00000000 ";

@@ -91,6 +91,7 @@ TEST(HostileWorker, AMessageForgedInTheSupervisorsNameCostsItsReceiverNothing) {
                 "an unknown sender claiming to be sibling 0"))
       << s.log();
   EXPECT_THAT(vxtest::readFile(out), HasSubstr("no supervisor FIFO\nforged\ndone\n"));
+  ASSERT_TRUE(s.waitUp()) << s.log();
   Outcome o = s.stop();
   EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_TRUE(s.allGone());

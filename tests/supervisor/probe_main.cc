@@ -5,9 +5,11 @@
 //   exit-early     end without reporting anything
 //   emergency      report up, then an emergency shutdown
 //   throw          raise an error::Exception
+//   spdlog         write a line through spdlog's default logger
 //   segv, fpe, ill, pure-virtual   crash that way
 // With VXPROBE_LOGDIR it keeps a server log in that directory.
 #include <cxxabi.h>
+#include <spdlog/spdlog.h>
 
 #include <cstdlib>
 #include <string>
@@ -70,6 +72,8 @@ int supervisorMain(int, char**, io::Signal& shutdown) {
     entry::notifyEmergencyShutdown();
   } else if (action == "throw") {
     throw error::Exception("probe failure");
+  } else if (action == "spdlog") {
+    spdlog::warn("probe speaks through spdlog");
   } else if (action != "exit-early") {
     crash(action);
   }

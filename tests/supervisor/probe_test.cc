@@ -38,6 +38,11 @@ TEST(Probe, ExitStatusFollowsHowTheRunEnded) {
     EXPECT_THAT(o.err, HasSubstr("-\n" + c.err)) << c.action;  // right after the banner
   }
   EXPECT_THAT(vxtest::readFile(dir.file("server.log")), HasSubstr(": Fatal error: probe cannot"));
+  // The default logger vexland registers at start-up writes to standard error, where
+  // spdlog's own would write to standard output.
+  Outcome spd = vxtest::run(kProbe, {"-v"}, {{"VXPROBE_ACTION", "spdlog"}});
+  EXPECT_THAT(spd.err, HasSubstr("probe speaks through spdlog"));
+  EXPECT_EQ(spd.out, "");
 
   // The background launcher tells the same from the daemon's end; the daemon's start-up
   // errors reach the launcher's standard error.
@@ -79,6 +84,9 @@ TEST(Probe, DaemonRotatesItsLogsOnRequestOrSigusr1AndStopsOnSigterm) {
 
   Outcome request = vxtest::run(kProbe, {"-w:sigusr1", "-p", pid_file});
   EXPECT_EQ(request.out, "Log rotation requested\n");
+  // Without a pid file the request names no daemon: the run goes on as without it.
+  Outcome start = vxtest::run(kProbe, {"-w:sigusr1", "-v"}, {{"VXPROBE_ACTION", "fail-init"}});
+  EXPECT_THAT(start.err, HasSubstr("-\nVexlan fatal error: probe cannot start\n"));
   EXPECT_TRUE(waitForFile(dir.file("server.log.1.txt")));
   // Rotations on request are at least a second apart (each one drops the oldest file).
   std::this_thread::sleep_for(1100ms);

@@ -54,6 +54,32 @@ class Probe {
     if (step == "loglevel") return logLevel();
     if (step == "random") {
       out_ << "random " << w_.pseudoRandom(64).size() << std::endl;
+      queues::ev<queues::GET_PSEUDO_RANDOM> negative(queues::QUEUE_MAIN, 0, {-1, false});
+      std::unique_ptr<queues::event> r = w_.call(negative);
+      if (auto* e = dynamic_cast<queues::exevent*>(r.get())) out_ << "random -1: " << e->message;
+      out_ << std::endl;
+      return;
+    }
+    if (step.starts_with("await:")) {
+      // Until the test creates the file (it has seen what it waited for in the log). The
+      // transport is served meanwhile: a peer's leave waits for our answer.
+      for (int i = 0; i < 4000 && ::access(step.substr(6).c_str(), F_OK) != 0; ++i) {
+        serveTransport();
+        ::usleep(5000);
+      }
+      return;
+    }
+    if (step.starts_with("jitter:")) {
+      // Events the supervisor takes without a word, at uneven intervals, until the test
+      // creates the file: every one is a turn of its loop, and the unevenness feeds its
+      // entropy pool.
+      const std::string stop = step.substr(7);
+      for (int i = 0; i < 20000 && ::access(stop.c_str(), F_OK) != 0; ++i) {
+        queues::ev<queues::SUPPORTS_METRICS> ev(queues::QUEUE_MAIN, 0);
+        w_.send(queues::QUEUE_MAIN, ev);
+        serveTransport();
+        ::usleep(static_cast<useconds_t>(200 + (i * 7919) % 2800));
+      }
       return;
     }
     if (step == "randomhex") {
@@ -150,6 +176,11 @@ class Probe {
       return;
     }
     out_ << "unknown step " << step << std::endl;
+  }
+
+  void serveTransport() {
+    w_.messenger().pollInput();
+    w_.messenger().flush();
   }
 
   template <typename F>

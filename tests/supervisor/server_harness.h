@@ -30,6 +30,8 @@ class Server {
   void start(const std::map<std::string, std::string>& env = {});
   Program& program() { return *program_; }
   bool waitErr(const std::string& text, std::chrono::milliseconds limit = kWaitLimit);
+  // Waits for the server to report itself up; a stop before that is a failed start (exit 1).
+  bool waitUp() { return waitErr("Vexlan: Spawned OK.\n"); }
   // The server log, and waits for a text in it.
   std::string log() const;
   bool waitLog(const std::string& text, std::chrono::milliseconds limit = kWaitLimit) const;

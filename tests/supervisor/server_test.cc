@@ -55,7 +55,7 @@ TEST(Server, StartsTheDefaultTableAndStopsItInDependencyOrder) {
   Server s("passive = false");
   s.start({{"VXW_SCHD_DEPEND_ON", "dbms,tsdb"}, {"VXW_DBMS_STDERR", "dbms says hello"}});
   // Sixteen workers: under the sanitizers on a loaded machine that takes a while.
-  ASSERT_TRUE(s.waitErr("Vexlan: Spawned OK.\n", 30s));
+  ASSERT_TRUE(s.waitUp());
   ASSERT_TRUE(s.waitLog("All children up and running"));
   EXPECT_EQ(
       spawned(s.log()),
@@ -83,6 +83,14 @@ TEST(Server, StartsTheDefaultTableAndStopsItInDependencyOrder) {
   EXPECT_GT(at(log, "Telling vexlan-tsdb.exe to exit"), schd_gone);
   EXPECT_LT(at(log, "Telling vexlan-uplink.exe to exit"), schd_gone);
   EXPECT_EQ(s.countLog("successfully shut down"), 16u);
+  // What the workers' transport says about the scheduler leaving first, and about its own end.
+  EXPECT_THAT(log, testing::ContainsRegex("Process \\[dbms\\]: [^\n]* got ack for all messages, "
+                                          "allowing 1 to shutdown"));
+  EXPECT_THAT(log,
+              testing::ContainsRegex("Process \\[dbms\\]: [^\n]*Shutting down FIFO for sibling 1"));
+  EXPECT_THAT(log, testing::ContainsRegex(
+                       "Process \\[schd\\]: [^\n]*Adding EOS for sibling 0 input stream"));
+  EXPECT_THAT(o.err, Not(HasSubstr("Double siblingGone()")));
   EXPECT_THAT(log, HasSubstr("Vexlan shutdown complete\n"));
   EXPECT_TRUE(s.allGone());
   EXPECT_THAT(s.status(), HasSubstr("\"state\": \"stopped\""));
@@ -105,6 +113,7 @@ TEST(Server, PassiveGridMasterWithTheExtraProcess) {
   // SIGUSR1 rotates the server log at once; the server runs on.
   ::kill(s.program().pid(), SIGUSR1);
   EXPECT_TRUE(waitFile(s.dir() + "/log/server.log.1.txt", "Flushing log..."));
+  ASSERT_TRUE(s.waitUp()) << s.log();
   Outcome o = s.stop(SIGTERM);
   EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_TRUE(s.allGone());
@@ -125,6 +134,7 @@ TEST(Server, DemandLoadsOnPeerRequestAndOnSpawnRequest) {
   EXPECT_TRUE(s.waitLog("Process [kngt] successfully shut down"));
   EXPECT_EQ(s.countLog("All children up and running"), 1u);
   EXPECT_THAT(s.status(), HasSubstr("{\"sname\": \"kngt\", \"queue\": 14"));
+  ASSERT_TRUE(s.waitUp()) << s.log();
   Outcome o = s.stop();
   EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_THAT(s.log(), HasSubstr("Process [keyg] successfully shut down"));
@@ -148,10 +158,11 @@ TEST(Server, AnswersMetricsLogLevelsAndRandomBytes) {
   std::istringstream names(list[1].str());
   EXPECT_EQ(std::set<std::string>(std::istream_iterator<std::string>(names), {}),
             (std::set<std::string>{"schd", "dbms", "skio", "brdc", "grid", "tsdb", "upln"}));
-  EXPECT_THAT(answers, HasSubstr("random 64\n"));
+  EXPECT_THAT(answers, HasSubstr("random 64\nrandom -1: Request for negative size\n"));
   EXPECT_THAT(s.log(), HasSubstr("Got bad metric request (empty) from process #24 "));
   EXPECT_TRUE(s.waitLog("Process [dbms]: events debug: got REQUEST_RESULT from extra"));
   EXPECT_THAT(s.log(), Not(HasSubstr("Process [tsdb]: events debug")));
+  ASSERT_TRUE(s.waitUp()) << s.log();
   Outcome o = s.stop();
   EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_TRUE(s.allGone());
@@ -181,10 +192,12 @@ TEST(Server, VariablesAndTheEntropyPoolSurviveARestart) {
   Server s;
   s.start({{"VXW_DBMS_STORE_VAR", "colour=blue"}, {"VXW_DBMS_TRACE", "1"}});
   ASSERT_TRUE(s.waitLog("[dbms]: stored variable colour"));
+  ASSERT_TRUE(s.waitUp());
   ASSERT_EQ(s.stop().status, 0);
   EXPECT_NE(savedVariables(s)["entropy"], "");  // the server's own, kept for the next run
   s.start({{"VXW_TSDB_TRACE", "1"}});
   ASSERT_TRUE(s.waitLog("[tsdb]: variables received: colour=blue"));
+  ASSERT_TRUE(s.waitUp());
   EXPECT_EQ(s.stop().status, 0);
   EXPECT_THAT(s.log(), Not(HasSubstr("entropy=")));
 }
@@ -213,6 +226,7 @@ TEST(Server, WorkersNeitherSeeNorSetTheSavedEntropyAndAKnownPoolDecidesNothing) 
     EXPECT_TRUE(
         s.waitLog("Refused a store of server variables by [extr]: the variable "
                   "\"entropy\" is the server's own"));
+    ASSERT_TRUE(s.waitUp()) << s.log();
     ASSERT_EQ(s.stop().status, 0);
     EXPECT_EQ(savedVariables(s)["size"], "9");  // an ordinary store still works
     EXPECT_NE(savedVariables(s)["entropy"].substr(0, 2), "41");
@@ -239,6 +253,7 @@ TEST(Server, WorkerTextReachesTheLogEscapedOneLineEach) {
   EXPECT_THAT(log, HasSubstr("Process [dbms]: said\n"));
   EXPECT_THAT(log, HasSubstr("Process [dbms]: Thu Dec  3 14:05:09 2026: also forged\\033[2J\n"));
   EXPECT_THAT(log, Not(HasSubstr("\nThu Dec  3 14:05:09 2026")));
+  ASSERT_TRUE(s.waitUp()) << s.log();
   EXPECT_EQ(s.stop().status, 0);
 }
 
@@ -269,6 +284,7 @@ TEST(Server, ABusyRegistryFailsTheStoreNotTheServer) {
   }
   EXPECT_EQ(::kill(s.program().pid(), 0), 0);
   EXPECT_THAT(s.log(), Not(HasSubstr("Fatal")));
+  ASSERT_TRUE(s.waitUp()) << s.log();
   EXPECT_EQ(s.stop().status, 0);
   EXPECT_EQ(savedVariables(s)["colour"], "red");  // kept, and saved at the end
 }
@@ -303,6 +319,7 @@ TEST(Server, NetCheckFileChangesReachTheDatabaseWorker) {
   vxtest::writeFile(file + ".new", "[disk]\ncommand=/bin/false\n[load]\ncommand=/bin/true\n");
   ASSERT_EQ(::rename((file + ".new").c_str(), file.c_str()), 0);
   std::this_thread::sleep_for(500ms);
+  ASSERT_TRUE(s.waitUp()) << s.log();
   EXPECT_EQ(s.stop().status, 0);
   // Once at the start, once for the change, never for an unchanged file.
   EXPECT_EQ(countLogged(s.log(), "[dbms]: got UPDATE_NETCHECKS from main"), 2u) << s.log();
@@ -314,6 +331,7 @@ TEST(Server, WorkersThatNeedOneAnotherAreToldToExitTogether) {
            {"VXW_DBMS_DEPEND_ON", "schd"},
            {"VXW_GRID_DEPEND_ON", "schd"}});
   ASSERT_TRUE(s.waitLog("All children up and running"));
+  ASSERT_TRUE(s.waitUp()) << s.log();
   Outcome o = s.stop();
   EXPECT_EQ(o.status, 0) << o.err;
   std::string log = s.log();
@@ -328,7 +346,7 @@ TEST(Server, WorkersThatNeedOneAnotherAreToldToExitTogether) {
 TEST(Server, RepeatedSignalsShowProgressAndAStuckWorkerKilledFromOutsideEndsTheRun) {
   Server s;
   s.start({{"VXW_DBMS_IGNORE_EXIT", "1"}});
-  ASSERT_TRUE(s.waitErr("Vexlan: Spawned OK.\n"));
+  ASSERT_TRUE(s.waitUp());
   ::kill(s.program().pid(), SIGINT);
   ASSERT_TRUE(s.waitLog("[dbms]: ignoring SYS_EXIT"));
   ASSERT_TRUE(s.waitLog("Process [upln] successfully shut down"));
@@ -416,6 +434,101 @@ INSTANTIATE_TEST_SUITE_P(
                 "stray",
                 "Process [extr] terminated unexpectedly with exit code 139"}),
     [](const testing::TestParamInfo<Failure>& info) { return info.param.name; });
+
+// What a worker asks of the supervisor about other workers, and what the supervisor says: a
+// peer that cannot exist, a spawn of a worker that is not demand-loaded, an event the
+// supervisor does not take, and a reply for a demand-loaded worker that has left meanwhile.
+TEST(Server, RoutingAndControlRequestsAreLogged) {
+  Server s;
+  const std::string go = s.dir() + "/go", enough = s.dir() + "/enough";
+  std::map<std::string, std::string> env =
+      vxtest::probeWorker("await:" + go + ",jitter:" + enough, s.dir() + "/probe.out");
+  env.insert({{"VXW_TSDB_SEND", "bnch:1"},
+              {"VXW_DBMS_SEND", "main:1"},
+              {"VXW_DBMS_REQUEST_SPAWN", "bnch"},
+              {"VXW_SCHD_SEND", "keyg:1"},
+              {"VXW_KEYG_ENTROPY", "32"},
+              {"VXW_KEYG_EXIT", "0:300"}});
+  s.start(env);
+  ASSERT_TRUE(s.waitLog(" is neither running nor able to be autostarted.")) << s.log();
+  ASSERT_TRUE(s.waitLog("!!! vexland got bad message REQUEST_RESULT from [dbms]. ignoring !!!"));
+  ASSERT_TRUE(s.waitLog("[tsdb]: send to bnch refused by the supervisor: messages lost"));
+  std::string log = s.log();
+  EXPECT_THAT(log, HasSubstr(": Sender ID: 20\n"));
+  EXPECT_THAT(log, HasSubstr(":  wanted to send message to ID: 9\n"));
+  EXPECT_THAT(log, HasSubstr(": . But ID: 9\n"));
+  EXPECT_THAT(log, HasSubstr("Ignoring request from [dbms] to spawn bnch: it is not a "
+                             "demand-loaded worker"));
+  // keyg, started for schd, asks for more entropy than the pool holds and leaves; once the
+  // probe's traffic has filled the pool, the answer starts keyg again.
+  ASSERT_TRUE(s.waitLog("Process [keyg] successfully shut down")) << s.log();
+  EXPECT_THAT(s.log(), Not(HasSubstr("Auto-starting process")));
+  vxtest::writeFile(go, "");
+  EXPECT_TRUE(s.waitLog("Auto-starting process for queue [keyg]", 30s)) << s.log();
+  vxtest::writeFile(enough, "");
+  ASSERT_TRUE(s.waitUp()) << s.log();
+  Outcome o = s.stop();
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_TRUE(s.allGone());
+}
+
+TEST(Server, AStopBeforeEveryWorkerIsUpNeverReportsTheServerUp) {
+  Server s;
+  // The scheduler comes up only after the stop has begun, and then asks for a peer and a
+  // spawn: neither starts anything any more.
+  s.start({{"VXW_SCHD_INIT_DELAY_MS", "3000"},
+           {"VXW_SCHD_TRACE", "1"},
+           {"VXW_SCHD_REQUEST_SPAWN", "kngt"},
+           {"VXW_SCHD_SEND", "keyg:1"}});
+  ASSERT_TRUE(s.waitLog("[schd]: started as")) << s.log();
+  Outcome o = s.stop();
+  const std::string log = s.log();
+  // The last INIT_OK came after the stop had begun.
+  ASSERT_LT(log.find("System shutdown initiated"), log.find("[schd]: INIT_OK sent")) << log;
+  EXPECT_THAT(log, Not(HasSubstr("All children up and running")));
+  EXPECT_THAT(o.err, Not(HasSubstr("Vexlan: Spawned OK.")));
+  EXPECT_THAT(o.err, HasSubstr("Vexlan: Failed initializing.\n"));
+  EXPECT_EQ(o.status, 1);
+  EXPECT_THAT(log, HasSubstr("vexland ignoring request for spawn of demand-load process because "
+                             "of shutdown in progress"));
+  EXPECT_THAT(log, HasSubstr("Ignoring request to spawn keyg because of event from id schd"));
+  EXPECT_THAT(log, Not(HasSubstr("Spawned vexlan-keygen")));
+  EXPECT_TRUE(s.allGone());
+}
+
+// The server does not run without its log; once the log is open, every later failure of the
+// start is in it as well.
+TEST(Server, StartFailuresBeforeAnyWorker) {
+  {
+    Server s;
+    vxtest::writeFile(s.dir() + "/log", "a file where the log directory belongs");
+    s.start();
+    Outcome o = s.wait();
+    EXPECT_EQ(o.status, 1);
+    EXPECT_THAT(o.err, HasSubstr("Vexlan fatal error: Cannot open log file '" + s.dir() +
+                                 "/log/server.log': Not a directory\n"
+                                 "Vexlan: Failed initializing.\n"));
+    EXPECT_EQ(s.status(), "");  // nothing started, not even the status file
+  }
+  const std::map<std::string, std::string> bad[] = {
+      {{"VX_GRID_ROLE", "bogus"}},
+      {{"VX_EXTRA_PROCESS", "vexlan-one,vexlan-two"}},
+  };
+  const char* fatal[] = {
+      "Invalid VX_GRID_ROLE \"bogus\": expected master, satellite or nothing",
+      "Cannot spawn more than one extra process",
+  };
+  for (size_t i = 0; i < std::size(bad); ++i) {
+    Server s;
+    s.start(bad[i]);
+    Outcome o = s.wait();
+    EXPECT_EQ(o.status, 1);
+    EXPECT_THAT(o.err, HasSubstr(std::string("Vexlan fatal error: ") + fatal[i] +
+                                 "\nVexlan: Failed initializing.\n"));
+    EXPECT_THAT(s.log(), HasSubstr(std::string(": Fatal error: ") + fatal[i]));
+    EXPECT_THAT(s.log(), Not(HasSubstr("Spawned ")));
+  }
+}
 
 TEST(Server, AMissingProgramFailsTheStart) {
   Server s;

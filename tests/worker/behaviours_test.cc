@@ -20,6 +20,7 @@ TEST(Behaviours, EveryVariableIsReadUnderTheWorkersOwnPrefix) {
                                     {"VXW_DBMS_STDERR", "a b: c"},
                                     {"VXW_DBMS_STORE_VAR", "k=v=w"},
                                     {"VXW_DBMS_REQUEST_SPAWN", "kngt"},
+                                    {"VXW_DBMS_ENTROPY", "16"},
                                     {"VXW_DBMS_TRACE", "1"},
                                     {"VXW_DBMS_UNKNOWN", "x"},
                                     {"VXW_TSDB_EXIT", "bad"}},
@@ -38,6 +39,7 @@ TEST(Behaviours, EveryVariableIsReadUnderTheWorkersOwnPrefix) {
   EXPECT_EQ(b.stderr_text, "a b: c");
   EXPECT_EQ(b.store_var, (std::pair<std::string, std::string>{"k", "v=w"}));
   EXPECT_EQ(b.request_spawn, QUEUE_KNGT);
+  EXPECT_EQ(b.entropy, 16);
   EXPECT_TRUE(b.trace);
 
   Behaviours none = Behaviours::parse({{"VXW_DBMS_TRACE", "1"}}, variablePrefix("SCHD"));
@@ -48,10 +50,10 @@ TEST(Behaviours, EveryVariableIsReadUnderTheWorkersOwnPrefix) {
 
 TEST(Behaviours, UnusableValuesNameTheVariable) {
   const char* bad[][2] = {
-      {"VXW_X_EXIT", "3"},           {"VXW_X_EXIT", ":5"},   {"VXW_X_EXIT", "-1:5"},
-      {"VXW_X_INIT_DELAY_MS", "x"},  {"VXW_X_SEND", "keyg"}, {"VXW_X_SEND", "nobody:1"},
-      {"VXW_X_DEPEND_ON", "dbms,?"}, {"VXW_X_TRACE", "yes"}, {"VXW_X_STORE_VAR", "=v"},
-      {"VXW_X_REQUEST_SPAWN", ""},
+      {"VXW_X_EXIT", "3"},           {"VXW_X_EXIT", ":5"},    {"VXW_X_EXIT", "-1:5"},
+      {"VXW_X_INIT_DELAY_MS", "x"},  {"VXW_X_SEND", "keyg"},  {"VXW_X_SEND", "nobody:1"},
+      {"VXW_X_DEPEND_ON", "dbms,?"}, {"VXW_X_TRACE", "yes"},  {"VXW_X_STORE_VAR", "=v"},
+      {"VXW_X_REQUEST_SPAWN", ""},   {"VXW_X_ENTROPY", "-1"},
   };
   for (const auto& [name, value] : bad) {
     try {

@@ -83,6 +83,8 @@ Behaviours Behaviours::parse(const std::map<std::string, std::string>& vars,
       b.store_var = split(full, value, '=', "<name>=<value>");
     } else if (key == "REQUEST_SPAWN") {
       b.request_spawn = queue(full, value);
+    } else if (key == "ENTROPY") {
+      b.entropy = number(full, value);
     } else if (key == "TRACE") {
       b.trace = flag(full, value);
     } else if (key == "PING") {
@@ -134,6 +136,8 @@ Test behaviours, from the environment (<SNAME>: the short name in upper case, e.
   VXW_<SNAME>_STDERR=<text>            write text to standard error at start
   VXW_<SNAME>_STORE_VAR=<name>=<value> store a server variable after INIT_OK
   VXW_<SNAME>_REQUEST_SPAWN=<queue>    send REQUEST_SPAWN_PROCESS for the queue after INIT_OK
+  VXW_<SNAME>_ENTROPY=<bytes>          ask for that many bytes of pure entropy after INIT_OK,
+                                       without waiting for the answer
   VXW_<SNAME>_TRACE=1                  log every event read and each step through the
                                        supervisor (SYSTEM_LOG_REQUEST)
   VXW_<SNAME>_PING=<interval-ms>       after INIT_OK, ask the supervisor for random bytes every

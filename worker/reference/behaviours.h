@@ -44,6 +44,9 @@ struct Behaviours {
   std::optional<std::pair<std::string, std::string>> store_var;
   // REQUEST_SPAWN=<queue>: REQUEST_SPAWN_PROCESS for it after INIT_OK.
   std::optional<queues::queue_t> request_spawn;
+  // ENTROPY=<bytes>: GET_PURE_ENTROPY for that many bytes after INIT_OK, without waiting for
+  // the answer (the supervisor answers once its pool holds them).
+  std::optional<int> entropy;
   // TRACE=1: every event read, and each step of its life, is logged through the supervisor.
   bool trace = false;
   // PING=<interval-ms>: after INIT_OK, asks the supervisor for random bytes every interval and

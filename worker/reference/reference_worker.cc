@@ -120,6 +120,12 @@ void ReferenceWorker::sendInitOk() {
     w_.requestSpawn(*b_.request_spawn);
     trace("asked to spawn " + queues::queueName(*b_.request_spawn));
   }
+  if (b_.entropy) {
+    queues::ev<queues::GET_PURE_ENTROPY> ask(queues::QUEUE_MAIN, 0, *b_.entropy);
+    ++counters_.sent;
+    w_.send(queues::QUEUE_MAIN, ask);
+    trace("asked for " + std::to_string(*b_.entropy) + " bytes of pure entropy");
+  }
   if (b_.send) sendEvents(b_.send->queue, b_.send->count);
   if (b_.garbage) writeGarbage();
   if (b_.ping_ms > 0) w_.after(std::chrono::milliseconds(b_.ping_ms), [this] { ping(); });

@@ -65,7 +65,8 @@ std::string Worker::pureEntropy(uint32_t bytes, Timeout timeout) {
 }
 
 std::string Worker::pseudoRandom(uint32_t bytes, bool prefer_pure_entropy, Timeout timeout) {
-  queues::ev<queues::GET_PSEUDO_RANDOM> req(queues::QUEUE_MAIN, 0, {bytes, prefer_pure_entropy});
+  queues::ev<queues::GET_PSEUDO_RANDOM> req(queues::QUEUE_MAIN, 0,
+                                            {static_cast<int32_t>(bytes), prefer_pure_entropy});
   return replyPayload<queues::RETURN_PSEUDO_RANDOM>(call(req, timeout), req.type);
 }
 

@@ -254,6 +254,7 @@ FifoWriter::Result FifoWriter::write(const uint8_t* bytes, size_t n) {
     // EPIPE: the reader has gone (SIGPIPE is ignored by the messenger). A short write cannot
     // happen for n <= PIPE_BUF; should a kernel do it anyway, the stream of whole messages is
     // lost for this peer, which is the same as losing the peer.
+    broken_by_ = w < 0 ? errno : EPIPE;
     return Result::Broken;
   }
 }

@@ -186,8 +186,10 @@ class FifoWriter : public virtual Selectable {
   bool isOpen() const { return fd_ >= 0; }
 
   // Writes whole messages, at most kFifoBatchBytes. Full: nothing was written, the FIFO has no
-  // room (the writer now waits for room); Broken: the reader is gone.
+  // room (the writer now waits for room); Broken: the reader is gone (brokenBy() tells why).
   Result write(const uint8_t* bytes, size_t n);
+  // The error (errno) of the write that broke, 0 before one did.
+  int brokenBy() const { return broken_by_; }
 
   bool blocked() const { return blocked_; }
   int32_t peer() const { return peer_; }
@@ -205,6 +207,7 @@ class FifoWriter : public virtual Selectable {
   int fd_ = -1;
   bool blocked_ = false;
   bool room_ = false;
+  int broken_by_ = 0;
 };
 
 }  // namespace io

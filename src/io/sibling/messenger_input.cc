@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "error/assert.h"
+#include "io/sibling/diagnostics.h"
 #include "io/sibling/messenger_parent.h"
 #include "io/sibling/sibling_messenger.h"
 
@@ -196,6 +197,9 @@ void SiblingMessenger::onSiblingAt(ControlMessage m) {
     openFifo(si);
   } catch (const error::ESystemError&) {
     // It may have gone already; the parent knows better.
+    siblingDiagnostic(" ID: " + std::to_string(my_id_) +
+                      " was unable to open the FIFO to new sibling " + std::to_string(y) +
+                      " - will request it from the parent");
     markGone(si);
     sendToParent(ControlMessage::withId(MessageType::RequestPeer, y, my_id_));
   }
@@ -366,7 +370,10 @@ void SiblingMessenger::markGone(SiblingImplementation& si) {
 
 void SiblingMessenger::siblingGone(int32_t x) {
   SiblingImplementation& si = impl(x);
-  if (si.gone_) return;  // "Double siblingGone() marking, exiting early."
+  if (si.gone_) {
+    siblingDiagnostic("Double siblingGone() marking, exiting early.");
+    return;
+  }
   markGone(si);
   const SiblingMessengerParent::Area* area = parent_->findArea(x);
   if (area != nullptr && area->used) parent_->markAreaUnused(x);
@@ -389,6 +396,7 @@ void SiblingMessenger::siblingGone(int32_t x) {
 
 void SiblingMessenger::closeComms(SiblingImplementation& si) {
   if (si.closed_) return;
+  siblingDiagnostic("Shutting down FIFO for sibling " + std::to_string(si.id_));
   dropOutput(si);
   si.writer_.close();
   si.closed_ = true;
@@ -401,6 +409,8 @@ void SiblingMessenger::checkPendingShutdown(SiblingImplementation& si) {
     return;
   }
   si.shutdown_pending_ = false;
+  siblingDiagnostic(" got ack for all messages, allowing " + std::to_string(si.id_) +
+                    " to shutdown");
   closeComms(si);
   updateOStream(si);
   sendToParent(ControlMessage::withId(MessageType::AckShutdown, si.id_, my_id_));
@@ -410,7 +420,9 @@ void SiblingMessenger::checkEndOfStreams() {
   if (!shutdown_acked_ || eos_added_ || !outstanding_.empty()) return;
   eos_added_ = true;
   for (SiblingRef& r : impls_) {
-    if (r) appendNull(*r);  // "Adding EOS for sibling " id " input stream"
+    if (!r || r->null_added_) continue;
+    siblingDiagnostic("Adding EOS for sibling " + std::to_string(r->id_) + " input stream");
+    appendNull(*r);
   }
 }
 

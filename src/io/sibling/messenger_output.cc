@@ -4,6 +4,8 @@
 #include <cstdint>
 
 #include "error/assert.h"
+#include "error/system_text.h"
+#include "io/sibling/diagnostics.h"
 #include "io/sibling/messenger_parent.h"
 #include "io/sibling/sibling_messenger.h"
 
@@ -119,13 +121,23 @@ bool SiblingMessenger::writeBatch(SiblingImplementation& si, const uint64_t* wor
       return false;
     case FifoWriter::Result::Broken:
       // The peer's process is gone; the parent (or the supervisor) reports it as such soon.
-      // Until then nothing for it is kept.
+      // Until then nothing for it is kept. A peer that is leaving may end at any moment after
+      // its handshake, so only the loss of one that is not is worth a line.
+      if (!leaving(si)) {
+        siblingDiagnostic("Caught exception: '" + error::systemText(si.writer_.brokenBy()) +
+                          "' while flushing sibling: " + std::to_string(si.id_));
+      }
       dropOutput(si);
       si.broken_ = true;
       if (si.id_ == 0 && !isParent()) markGone(si);
       return false;
   }
   return false;
+}
+
+bool SiblingMessenger::leaving(const SiblingImplementation& si) const {
+  if (isParent()) return parent_->shuttingDown().count(si.id_) != 0;
+  return si.shutdown_pending_;
 }
 
 void SiblingMessenger::flushAll() {
@@ -261,6 +273,8 @@ void SiblingMessenger::announce() {
 }
 
 void SiblingMessenger::sendDelayed(SiblingImplementation& si) {
+  // Called only once the peer's FIFO is open, where sending cannot fail (a FIFO that broke
+  // takes and drops): no delayed notice is ever left behind here.
   si.requested_ = false;
   for (uint32_t o : si.delayed_) {
     outstanding_.erase(o);
@@ -283,8 +297,13 @@ void SiblingMessenger::requestPeer(SiblingImplementation& si) {
 }
 
 void SiblingMessenger::sendAck(SiblingImplementation& si, uint64_t offset, uint64_t length) {
-  if (si.gone_ || si.closed_) return;  // nobody left to free the block for
-  trySend(si, ControlMessage::withValue(MessageType::AckMessageAt, offset, my_id_));
+  if (si.gone_ || si.closed_ ||
+      !trySend(si, ControlMessage::withValue(MessageType::AckMessageAt, offset, my_id_))) {
+    // Nobody left to free the block for.
+    siblingDiagnostic("Lost connection on ACK of message at offset " + std::to_string(offset) +
+                      " for sibling " + std::to_string(si.id_));
+    return;
+  }
   // The acknowledgement waits to leave with our next notice to the peer (a reply, usually),
   // unless the peer's area is running low on what we have read and not yet told.
   si.ack_bytes_ += length;

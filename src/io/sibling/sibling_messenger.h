@@ -178,6 +178,8 @@ class SiblingMessenger : public siblingmessenger_conf_t, public StackedSelectabl
   bool writeBatch(SiblingImplementation& si, const uint64_t* words, size_t n);
   void watchWriter(SiblingImplementation& si, bool on);
   void dropOutput(SiblingImplementation& si);
+  // The peer asked to leave: its end is expected.
+  bool leaving(const SiblingImplementation& si) const;
   void announce();
   void sendDelayed(SiblingImplementation& si);
   void requestPeer(SiblingImplementation& si);

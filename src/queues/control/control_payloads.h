@@ -40,7 +40,7 @@ struct Server_Variable_Fields {
 };
 
 struct Get_Pseudo_Random_Data {
-  uint32_t bytes = 0;
+  int32_t bytes = 0;
   bool prefer_pure_entropy = false;
   VX_FIELDS(Get_Pseudo_Random_Data, bytes, prefer_pure_entropy)
 };

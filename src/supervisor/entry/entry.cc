@@ -105,7 +105,8 @@ int runVexland(int argc, char** argv, char** envp, MainFunction main_fn) {
     s.command_line = *cl;
     if (!cl->daemon) std::fputs(bannerText().c_str(), stderr);
 
-    if (cl->shutdown_request || cl->rotate_request) {
+    // A rotation request without a pid file names no daemon: the run goes on as without it.
+    if (cl->shutdown_request || (cl->rotate_request && cl->pid_file)) {
       const std::string pid_file = cl->pid_file.value_or("");
       try {
         return cl->shutdown_request ? runShutdownClient(pid_file) : runRotationClient(pid_file);

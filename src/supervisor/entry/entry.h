@@ -4,7 +4,9 @@
 // notice a background launcher waits for.
 //
 // Run modes, chosen in this order:
-//   -w:shutdown / -w:sigusr1   a client of the background daemon named by the pid file (-p)
+//   -w:shutdown                a client of the background daemon named by the pid file (-p)
+//   -w:sigusr1 with -p         the same, asking it to rotate its logs (without -p the
+//                              request is ignored and one of the modes below runs)
 //   VX_RUN_IN_BACKGROUND set   the background daemon itself, started by its launcher
 //   -v                         foreground, with a banner; SIGINT and SIGTERM stop it
 //   no -p                      a systemd Type=notify service

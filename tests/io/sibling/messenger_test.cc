@@ -3,8 +3,11 @@
 // semantics over them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "harness.h"
 #include "io/exceptions.h"
+#include "io/sibling/diagnostics.h"
 #include "support/test_support.h"
 
 namespace vxtest {
@@ -274,6 +277,79 @@ TEST(SiblingDeath, RestartedSiblingKeepsItsAreaAndIsIntroducedAgain) {
   writeMessage(c1.sibling(2)->ostream(), "welcome back");
   mesh.settle();
   EXPECT_EQ(readMessage(again.sibling(1)->istream()), "welcome back");
+}
+
+// The lines a peer's leave or loss writes (on standard error, which the supervisor puts into
+// the server log for its workers), each where it happens.
+TEST(SiblingDiagnostics, LeavesAndLossesAreWrittenWhereTheyHappen) {
+  std::vector<std::string> lines;
+  struct Capture {
+    explicit Capture(std::vector<std::string>& to) {
+      io::setSiblingDiagnosticSink([&to](const std::string& l) { to.push_back(l); });
+    }
+    ~Capture() { io::setSiblingDiagnosticSink(nullptr); }
+  } capture(lines);
+  auto sorted = [&] {
+    std::vector<std::string> v = lines;
+    std::sort(v.begin(), v.end());
+    lines.clear();
+    return v;
+  };
+  Mesh mesh;
+  auto& c1 = mesh.add(1);
+  auto& c2 = mesh.add(2);
+  auto& c3 = mesh.add(3);
+
+  // 1 leaves: each peer lets it go and closes its FIFO to it; 1's own input streams end.
+  c1.initShutdown();
+  mesh.settle();
+  ASSERT_TRUE(c1.shutdownAcknowledged());
+  EXPECT_EQ(sorted(),
+            (std::vector<std::string>{
+                " got ack for all messages, allowing 1 to shutdown",
+                " got ack for all messages, allowing 1 to shutdown",
+                "Adding EOS for sibling 0 input stream", "Adding EOS for sibling 2 input stream",
+                "Adding EOS for sibling 3 input stream", "Shutting down FIFO for sibling 1",
+                "Shutting down FIFO for sibling 1"}));
+
+  // 3 dies with a message to 2 unread: 2 still reads it, but the acknowledgement has nobody to
+  // reach. A second report of the death changes nothing.
+  writeMessage(c3.sibling(2)->ostream(), "last words");
+  mesh.settle();
+  const uint64_t at = mesh.parent().findArea(3)->offset;
+  mesh.remove(3);
+  mesh.p().siblingDied(3);
+  mesh.p().siblingDied(3);
+  mesh.settle();
+  EXPECT_EQ(readMessage(c2.sibling(3)->istream()), "last words");
+  EXPECT_EQ(sorted(), (std::vector<std::string>{"Double siblingGone() marking, exiting early.",
+                                                "Lost connection on ACK of message at offset " +
+                                                    std::to_string(at) + " for sibling 3"}));
+
+  // 2's process is gone before anyone was told: the next write to its FIFO breaks.
+  mesh.remove(2);
+  writeMessage(mesh.p().sibling(2)->ostream(), "too late");
+  mesh.p().flush();
+  EXPECT_EQ(
+      sorted(),
+      (std::vector<std::string>{"Caught exception: 'Broken pipe' while flushing sibling: 2"}));
+}
+
+// A sibling introduced by the parent whose FIFO cannot be opened is asked for again.
+TEST(SiblingDiagnostics, UnopenableFifoOfANewSiblingIsRequestedFromTheParent) {
+  std::vector<std::string> lines;
+  io::setSiblingDiagnosticSink([&](const std::string& l) { lines.push_back(l); });
+  Mesh mesh;
+  mesh.add(1);
+  mesh.inject(1, ControlMessage::withValue(MessageType::ExtraOffset, 1 << 20, 0));
+  mesh.inject(1, ControlMessage::withValue(MessageType::ExtraSize, 64 * 1024, 0));
+  mesh.inject(1, ControlMessage::withId(MessageType::SiblingAt, 5, 0));
+  mesh.settle();
+  io::setSiblingDiagnosticSink(nullptr);
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       " ID: 1 was unable to open the FIFO to new sibling 5 - will request it "
+                       "from the parent"}));
+  EXPECT_EQ(mesh.parent().requests, (std::vector<std::pair<int32_t, int32_t>>{{5, 1}}));
 }
 
 TEST(SiblingStreamsDeathTest, MisusedBeginAndCommitAbort) {

@@ -11,6 +11,7 @@
 #include "harness.h"
 #include "io/exceptions.h"
 #include "io/selector.h"
+#include "io/sibling/diagnostics.h"
 #include "io/timer.h"
 #include "support/test_support.h"
 #include "util/parse.h"
@@ -319,6 +320,47 @@ TEST(SiblingProcesses, KilledSiblingReleasesTheWritersBlockedOnIt) {
   EXPECT_EQ(w1.wait(), 0);
   EXPECT_EQ(w2.wait(), 0);
   EXPECT_EQ(survived, 2);
+}
+
+VXTEST_CHILD(talker) {
+  auto m = attachChild(4);
+  for (int k = 0; k < 3; ++k)
+    writeMessage(m->sibling(0)->ostream(), "unread " + std::to_string(k));
+  m->flush();
+  for (;;)
+    ::pause();
+}
+
+// A peer lost with messages of it still unread, as the operator meets it: the reader gets
+// them all, each acknowledgement is reported lost, and a write that was under way when the
+// process went is reported broken.
+TEST(SiblingProcesses, APeerLostWithMessagesUnreadIsReported) {
+  std::vector<std::string> lines;
+  io::setSiblingDiagnosticSink([&](const std::string& l) { lines.push_back(l); });
+  TestParent parent;
+  io::SiblingMessenger pm(parent);
+  Child talker(parent, "talker");
+  io::SiblingMessenger::SiblingRef s4;
+  ASSERT_TRUE(pumpUntil(pm, [&] {
+    if (!s4) s4 = pm.findSibling(4);
+    return s4 && s4->unread() == 3;
+  }));
+  talker.kill();
+  ASSERT_EQ(talker.wait(), 128 + SIGKILL);
+  writeMessage(s4->ostream(), "to nobody");
+  pm.flush();
+  pm.siblingDied(4);
+  std::vector<std::string> got;
+  for (int k = 0; k < 3; ++k)
+    got.push_back(readMessage(s4->istream()));
+  io::setSiblingDiagnosticSink(nullptr);
+  EXPECT_EQ(got, (std::vector<std::string>{"unread 0", "unread 1", "unread 2"}));
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0], "Caught exception: 'Broken pipe' while flushing sibling: 4");
+  for (size_t i = 1; i < 4; ++i) {
+    EXPECT_TRUE(lines[i].starts_with("Lost connection on ACK of message at offset ")) << lines[i];
+    EXPECT_TRUE(lines[i].ends_with(" for sibling 4")) << lines[i];
+  }
 }
 
 VXTEST_CHILD(vandal) {
