@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "kept_times.h"
 #include "protocol/gui_protocol.h"
 #include "protocol/messages.h"
 
@@ -172,31 +173,21 @@ BENCHMARK(BM_EncodeConfigure);
 BENCHMARK(BM_DecodeConfigure);
 
 // Keeps the time per iteration of every run so that the ratios can be printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public vxbench::KeptTimesReporter {
  public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Iteration)
-        times_[run.benchmark_name()] = run.GetAdjustedCPUTime();
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
+  RatioReporter() : KeptTimesReporter(Clock::Cpu) {}
 
   void printRatios() const {
     std::printf("\nTime per message over a memcpy of the same octets:\n");
     for (const char* message : {"Checkin", "Configure"}) {
-      const auto peer = times_.find(std::string("BM_Memcpy") + message);
-      if (peer == times_.end()) continue;
+      const double peer = time(std::string("BM_Memcpy") + message);
+      if (peer <= 0) continue;
       for (const char* operation : {"Encode", "Decode"}) {
-        const auto ours = times_.find(std::string("BM_") + operation + message);
-        if (ours == times_.end()) continue;
-        std::printf("  %s %-9s %8.1fx\n", operation, message, ours->second / peer->second);
+        const double ours = time(std::string("BM_") + operation + message);
+        if (ours > 0) std::printf("  %s %-9s %8.1fx\n", operation, message, ours / peer);
       }
     }
   }
-
- private:
-  std::map<std::string, double> times_;
 };
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "kept_times.h"
 #include "queues/catalogue.h"
 
 namespace {
@@ -124,28 +125,18 @@ void copy(benchmark::State& state, size_t n) {
 }
 
 // Keeps the time per iteration of every run, then prints each codec against its memcpy peer.
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public vxbench::KeptTimesReporter {
  public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs)
-      ns_[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
   void printRatios() const {
     std::printf("\nratio to memcpy of the same bytes (time per event / time per copy):\n");
     for (const char* which : {"small", "append1000"}) {
       for (const char* op : {"encode", "decode"}) {
         std::string name = std::string(op) + "/" + which;
-        auto a = ns_.find(name), b = ns_.find(std::string("memcpy/") + which);
-        if (a != ns_.end() && b != ns_.end() && b->second > 0) {
-          std::printf("  %-20s %8.1fx\n", name.c_str(), a->second / b->second);
-        }
+        const double ours = time(name), peer = time(std::string("memcpy/") + which);
+        if (ours > 0 && peer > 0) std::printf("  %-20s %8.1fx\n", name.c_str(), ours / peer);
       }
     }
   }
-
- private:
-  std::map<std::string, double> ns_;
 };
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <map>
 #include <string>
 
+#include "kept_times.h"
 #include "meter/group.h"
 #include "meter/metric.h"
 #include "meter/registry.h"
@@ -77,25 +78,17 @@ void BM_Peer_DecodeSmallEvent(benchmark::State& state) {
   }
 }
 
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public vxbench::KeptTimesReporter {
  public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs)
-      ns_[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
   void Finalize() override {
     ConsoleReporter::Finalize();
-    const double peer = ns_["Peer/DecodeSmallEvent"];
+    const double peer = time("Peer/DecodeSmallEvent");
     std::printf("\nours / peer (time per operation / time to decode one small event):\n");
     for (const char* name : {"Meters/PerControlRequest", "Meters/PerEvent"}) {
-      std::printf("  %-26s %8.2f ns   peer %8.2f ns   ratio %.3f\n", name, ns_[name], peer,
-                  ns_[name] / peer);
+      std::printf("  %-26s %8.2f ns   peer %8.2f ns   ratio %.3f\n", name, time(name), peer,
+                  time(name) / peer);
     }
   }
-
- private:
-  std::map<std::string, double> ns_;
 };
 
 }  // namespace
