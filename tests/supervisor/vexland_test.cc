@@ -109,7 +109,7 @@ TEST(Vexland, EachDaemonTakesTheNextFreeEventAndAPidFileOnlyOnce) {
   Outcome again = vxtest::run(kVexland, {"-p", first, "-f", a.configFile()}, a.env());
   EXPECT_EQ(again.status, 1);
   EXPECT_EQ(again.err, "Could not create pid file '" + first + "': File exists\n");
-  EXPECT_EQ(a.running().size(), 8u);
+  EXPECT_EQ(a.running().size(), 8u) << a.log();
   // SIGTERM to each daemon (the leader of its session) stops it as the client would.
   for (vxtest::Server* server : {&a, &b}) {
     for (pid_t pid : server->running()) {
