@@ -158,14 +158,4 @@ TEST_F(PrintTest, WorkerPayloadKinds) {
   EXPECT_NE(text<FINALKEYREPLY>({BigNumber(0xabc)}).find("  k: 0xabc\n"), std::string::npos);
 }
 
-// The server configuration's timeouts are durations: printed as seconds, not as dates.
-TEST_F(PrintTest, DurationFieldsPrintAsSeconds) {
-  control::Server_Configuration_Fields f;
-  f.snmp_timeout_initial = TimeValue(0, 500000);
-  f.snmp_timeout_max = TimeValue(10, 0);
-  EXPECT_NE(text<SERVER_CONFIGURATION>(f).find(
-                "\n  snmp_timeout_initial: 0.500000\n  snmp_timeout_max: 10.000000\n"),
-            std::string::npos);
-}
-
 }  // namespace
