@@ -183,14 +183,6 @@ int sendDatagrams(const std::string& name, int count) {
   return failed;
 }
 
-// The background daemon of a server: the leader of its own session.
-pid_t daemonOf(const vxtest::Server& s) {
-  for (pid_t pid : s.running()) {
-    if (::getsid(pid) == pid) return pid;
-  }
-  return -1;
-}
-
 bool exists(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0;
@@ -236,7 +228,9 @@ TEST(Vexland, AStalePidFileNeverStopsAnotherDaemon) {
   const std::string pa = a.dir() + "/a.pid", pb = b.dir() + "/b.pid";
   ASSERT_EQ(vxtest::run(kVexland, {"-p", pa, "-f", a.configFile()}, a.env()).status, 0);
   const std::string name = vxtest::readFile(pa);
-  ::kill(daemonOf(a), SIGKILL);  // its workers follow through their parent-death signal
+  const pid_t daemon = a.daemon();
+  ASSERT_GT(daemon, 0);     // never kill(-1, ...)
+  ::kill(daemon, SIGKILL);  // its workers follow through their parent-death signal
   ASSERT_TRUE(a.allGone());
   ASSERT_EQ(vxtest::run(kVexland, {"-p", pb, "-f", b.configFile()}, b.env()).status, 0);
   // b takes the freed number unless a daemon of a test running meanwhile got there first; a's
