@@ -43,24 +43,23 @@ TEST(Vexland, UnknownArgumentAnywherePrintsTheUsageAndSucceeds) {
   }
 }
 
-TEST(Vexland, ForegroundShowsTheBannerAndStopsOnSigintOrSigterm) {
+// Both stop signals end a foreground run with status 0 in server_test.cc; here the banner.
+TEST(Vexland, ForegroundShowsTheBannerThenSpawnedOk) {
   const std::string rule(49, '-');
-  for (int sig : {SIGINT, SIGTERM}) {
-    vxtest::Server server;
-    server.start();
-    ASSERT_TRUE(server.waitErr("Vexlan: Spawned OK.\n"));
-    Outcome o = server.stop(sig);
-    EXPECT_EQ(o.status, 0);
-    std::vector<std::string> lines;
-    std::istringstream in(o.err);
-    for (std::string line; std::getline(in, line);)
-      lines.push_back(line);
-    ASSERT_EQ(lines.size(), 7u) << o.err;  // rule, version, maker, rule, web site, rule
-    EXPECT_EQ(lines[0] + lines[3] + lines[5], rule + rule + rule);
-    EXPECT_EQ(lines[1], logging::kVersionBanner);
-    EXPECT_EQ(lines[6], "Vexlan: Spawned OK.");
-    EXPECT_TRUE(server.allGone());
-  }
+  vxtest::Server server;
+  server.start();
+  ASSERT_TRUE(server.waitErr("Vexlan: Spawned OK.\n"));
+  Outcome o = server.stop(SIGTERM);
+  EXPECT_EQ(o.status, 0);
+  std::vector<std::string> lines;
+  std::istringstream in(o.err);
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line);
+  ASSERT_EQ(lines.size(), 7u) << o.err;  // rule, version, maker, rule, web site, rule
+  EXPECT_EQ(lines[0] + lines[3] + lines[5], rule + rule + rule);
+  EXPECT_EQ(lines[1], logging::kVersionBanner);
+  EXPECT_EQ(lines[6], "Vexlan: Spawned OK.");
+  EXPECT_TRUE(server.allGone());
 }
 
 TEST(Vexland, ShutdownClientWithoutADaemon) {
