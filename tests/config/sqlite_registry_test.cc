@@ -25,22 +25,7 @@ namespace {
 const std::string kKey = "SOFTWARE\\Vexlan\\VXServer\\Variables";
 constexpr int kValues = 40;
 
-// Restores an environment variable when the test ends.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    const char* old = std::getenv(name);
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    value ? ::setenv(name, value, 1) : ::unsetenv(name);
-  }
-  ~ScopedEnv() { had_ ? ::setenv(name_, old_.c_str(), 1) : ::unsetenv(name_); }
-
- private:
-  const char* name_;
-  bool had_;
-  std::string old_;
-};
+using vxtest::ScopedEnv;
 
 TEST(SqliteRegistry, Locations) {
   {

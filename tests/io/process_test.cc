@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <sstream>
 
 #include "io/exceptions.h"
@@ -184,17 +183,6 @@ std::string value(const std::string& report, const std::string& key) {
   return v.size() == 1 ? v[0] : "<" + std::to_string(v.size()) + " values>";
 }
 
-// Sets an environment variable of this process for the lifetime of the object.
-struct ScopedEnv {
-  const char* name;
-  std::optional<std::string> old;
-  ScopedEnv(const char* n, const std::string& value) : name(n) {
-    if (const char* o = std::getenv(n)) old = o;
-    ::setenv(n, value.c_str(), 1);
-  }
-  ~ScopedEnv() { old ? ::setenv(name, old->c_str(), 1) : ::unsetenv(name); }
-};
-
 // Passes a memory file holding "pool" and a variable that later passables overwrite.
 class FakePool : public io::Passable {
  public:
@@ -240,8 +228,8 @@ TEST(ProcessSetup, EnvironmentRejectsNamesAChildCouldNotSee) {
 // ---- real children ----
 
 TEST(Process, ChildGetsEnvironmentDirectoryArgumentsAndNothingElse) {
-  ScopedEnv inherited("VXTEST_INHERITED", "parent");
-  ScopedEnv overridden("VXTEST_OVERRIDDEN", "parent");
+  vxtest::ScopedEnv inherited("VXTEST_INHERITED", "parent");
+  vxtest::ScopedEnv overridden("VXTEST_OVERRIDDEN", "parent");
   int leaky = ::open("/dev/null", O_RDONLY);  // not close-on-exec, yet not for the child
   vxtest::TempDir dir;
   FakePool pool_a, pool_b;
@@ -405,7 +393,7 @@ TEST(Process, EndedChildsPipeIsReadToTheLastByteBeforeEndOfStream) {
 TEST(Process, ProgramIsFoundBesideUsThenThroughPath) {
   vxtest::TempDir dir;
   std::filesystem::create_symlink(vxtest::selfExe(), dir.file("vxtest-probe"));
-  ScopedEnv path("PATH", dir.path());
+  vxtest::ScopedEnv path("PATH", dir.path());
   // Beside this program, under its own name with the ".exe" the worker table writes.
   io::ProcessSpec own = childSpec("exit_with", {"5"});
   own.program = std::filesystem::path(vxtest::selfExe()).filename().string() + ".exe";
@@ -422,7 +410,7 @@ TEST(Process, StartFailuresRaiseAndLeaveNoChildBehind) {
   vxtest::TempDir dir;
   vxtest::writeFile(dir.file("vxtest-noexec"), "#!/bin/sh\n");
   ::chmod(dir.file("vxtest-noexec").c_str(), 0644);
-  ScopedEnv path("PATH", dir.path());
+  vxtest::ScopedEnv path("PATH", dir.path());
   auto startError = [](io::ProcessSpec spec) -> std::string {
     try {
       io::Process p(spec);

@@ -5,9 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <map>
-
 #include "error/exception.h"
 #include "support/test_support.h"
 
@@ -16,26 +13,11 @@ namespace {
 
 using ::testing::HasSubstr;
 
-// Sets the runtime variables for one test and puts the old ones back afterwards.
-class RuntimeEnv {
- public:
-  explicit RuntimeEnv(const std::map<std::string, std::string>& env) {
-    for (const char* name : {"RUNTIME_DIRECTORY", "XDG_RUNTIME_DIR"}) {
-      if (const char* v = std::getenv(name)) saved_[name] = v;
-      ::unsetenv(name);
-    }
-    for (const auto& [name, value] : env)
-      ::setenv(name.c_str(), value.c_str(), 1);
-  }
-  ~RuntimeEnv() {
-    for (const char* name : {"RUNTIME_DIRECTORY", "XDG_RUNTIME_DIR"})
-      ::unsetenv(name);
-    for (const auto& [name, value] : saved_)
-      ::setenv(name.c_str(), value.c_str(), 1);
-  }
-
- private:
-  std::map<std::string, std::string> saved_;
+// The service's and the session's runtime variables, set for one test (unset for null).
+struct RuntimeEnv {
+  vxtest::ScopedEnv service, session;
+  RuntimeEnv(const char* service_dir, const std::string& session_dir)
+      : service("RUNTIME_DIRECTORY", service_dir), session("XDG_RUNTIME_DIR", session_dir) {}
 };
 
 std::string refusal(const std::string& path, bool follow) {
@@ -50,11 +32,11 @@ std::string refusal(const std::string& path, bool follow) {
 TEST(RuntimeDirectory, ChosenFromTheServiceThenTheSessionThenAFixedPlace) {
   vxtest::TempDir dir;
   {
-    RuntimeEnv env({{"RUNTIME_DIRECTORY", "/run/vexlan:/run/other"}, {"XDG_RUNTIME_DIR", "/"}});
+    RuntimeEnv env("/run/vexlan:/run/other", "/");
     EXPECT_EQ(runtimeDirectoryPath(), "/run/vexlan");
   }
   {
-    RuntimeEnv env({{"XDG_RUNTIME_DIR", dir.path()}});
+    RuntimeEnv env(nullptr, dir.path());
     EXPECT_EQ(runtimeDirectoryPath(), dir.file("vexlan"));
     EXPECT_EQ(runtimeDirectory(), dir.file("vexlan"));  // created, private
     struct stat st {};
@@ -64,7 +46,7 @@ TEST(RuntimeDirectory, ChosenFromTheServiceThenTheSessionThenAFixedPlace) {
   // A session directory that has gone counts as none.
   const std::string fixed =
       (::geteuid() == 0 ? "/run/vexlan-" : "/tmp/vexlan-") + std::to_string(::geteuid());
-  RuntimeEnv env({{"XDG_RUNTIME_DIR", dir.file("gone")}});
+  RuntimeEnv env(nullptr, dir.file("gone"));
   EXPECT_EQ(runtimeDirectoryPath(), fixed);
 }
 
@@ -83,7 +65,7 @@ TEST(RuntimeDirectory, RefusesWhatSomebodyElseCouldHavePrepared) {
   EXPECT_THAT(refusal(dir.file("file"), false), HasSubstr("is not a directory"));
 
   // The same through the rules: a session directory whose "vexlan" is not ours to use.
-  RuntimeEnv env({{"XDG_RUNTIME_DIR", dir.path()}});
+  RuntimeEnv env(nullptr, dir.path());
   ASSERT_EQ(::symlink(dir.file("mine").c_str(), dir.file("vexlan").c_str()), 0);
   EXPECT_THROW(runtimeDirectory(), error::Exception);
 

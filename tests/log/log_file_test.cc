@@ -192,8 +192,7 @@ std::pair<std::string, std::string> throughDefaultLogger(const std::string& text
   return {out, testing::internal::GetCapturedStderr()};
 }
 
-TEST(ServerLog, BannerAndDefaultLogger) {
-  EXPECT_STREQ(kVersionBanner, "Vexlan v.4.6.2 build 6183 on Linux (x86-64)");
+TEST(ServerLog, DefaultLoggerWritesToStandardError) {
   // Until then the default logger is spdlog's own.
   EXPECT_THAT(throughDefaultLogger("before").first, testing::HasSubstr("before"));
   init_default_logger();

@@ -52,9 +52,6 @@ TEST_F(PrintTest, ControlStructures) {
   EXPECT_EQ(text<INIT_OK>({{QUEUE_TSDB, QUEUE_DBMS}}),
             "INIT_OK {\n  dest: main\n  inresponse: 0\n  depend_on: set {\n    dbms\n    tsdb\n"
             "  }\n}\n");
-  EXPECT_EQ(text<SYSTEM_LOG_REQUEST>({"disk full", 2}),
-            "SYSTEM_LOG_REQUEST {\n  dest: main\n  inresponse: 0\n  msg: \"disk full\"\n"
-            "  log_type: 2\n}\n");
   EXPECT_EQ(text<STORE_SERVER_VARIABLE_FIELDS>({{{"b", ""}, {"a", "1"}}}),
             "STORE_SERVER_VARIABLE_FIELDS {\n  dest: main\n  inresponse: 0\n  vars: map {\n"
             "    \"a\" => \"1\"\n    \"b\" => \"\"\n  }\n}\n");
@@ -66,19 +63,9 @@ TEST_F(PrintTest, ControlStructures) {
             "    \"conn\"\n  }\n}\n");
   EXPECT_EQ(text<GET_METRIC_TYPE>({{}}),
             "GET_METRIC_TYPE {\n  dest: main\n  inresponse: 0\n  id: list {\n  }\n}\n");
-  EXPECT_EQ(text<RETURN_METRIC_TIMING>({1, 2, 3, 4, 5}),
-            "RETURN_METRIC_TIMING {\n  dest: main\n  inresponse: 0\n  n: 1\n  min: 2\n  max: 3\n"
-            "  sum: 4\n  sum_squares: 5\n}\n");
-  EXPECT_EQ(text<RETURN_GET_METRIC_TYPE>({"reads", "ops", "read calls", 1}),
-            "RETURN_GET_METRIC_TYPE {\n  dest: main\n  inresponse: 0\n  name: \"reads\"\n"
-            "  unit: \"ops\"\n  desc: \"read calls\"\n  type: 1\n}\n");
   EXPECT_EQ(text<SET_LOG_LEVEL>({{{"dbms", 3}}}),
             "SET_LOG_LEVEL {\n  dest: main\n  inresponse: 0\n  logger_level: map {\n"
             "    \"dbms\" => 3\n  }\n}\n");
-  EXPECT_EQ(text<UPDATE_NETCHECKS>({{{"ping", "ping -c1 %h", "^ok"}}}, QUEUE_DBMS),
-            "UPDATE_NETCHECKS {\n  dest: dbms\n  inresponse: 0\n  checks: list {\n    {\n"
-            "      name: \"ping\"\n      command: \"ping -c1 %h\"\n"
-            "      result_pattern: \"^ok\"\n    }\n  }\n}\n");
 }
 
 TEST_F(PrintTest, NestedStructuresAndListsIndentOneLevelPerStep) {
@@ -169,42 +156,6 @@ TEST_F(PrintTest, WorkerPayloadKinds) {
   EXPECT_NE(text<RETURN_TQL_SELECT_DELETE_PATCH>({{9}, {1, 2}}).find("  seq: (1, 2)\n"),
             std::string::npos);
   EXPECT_NE(text<FINALKEYREPLY>({BigNumber(0xabc)}).find("  k: 0xabc\n"), std::string::npos);
-}
-
-TEST_F(PrintTest, ServerConfigurationPrintsEveryFieldInOrder) {
-  control::Server_Configuration_Fields f;
-  f.layout_conf_path = "/etc/vexlan/layout";
-  f.dbms_cache_size = 250000;
-  f.log_mask = 5;
-  f.passive = true;
-  f.socketio_bind_port = 3241;
-  f.netcheck_process_pool_size = 8;
-  f.modem_options = {"page", "alpha"};
-  f.snmp_timeout_initial = TimeValue(0, 500000);
-  f.snmp_timeout_max = TimeValue(10, 0);
-  f.host_name = "vx1";
-  f.ios_cert_path = ".";
-  std::string t = text<SERVER_CONFIGURATION>(f, QUEUE_ALRT, 12);
-  EXPECT_EQ(t.substr(0, 225),
-            "SERVER_CONFIGURATION {\n"
-            "  dest: alrt\n"
-            "  inresponse: 12\n"
-            "  layout_conf_path: \"/etc/vexlan/layout\"\n"
-            "  dbms_tsdb_file_path: \"\"\n"
-            "  dbms_odb_file_path: \"\"\n"
-            "  dbms_odbj_file_path: \"\"\n"
-            "  dbms_cache_tracefile: \"\"\n"
-            "  dbms_event_tracefile: \"\"\n");
-  for (const char* line :
-       {"\n  dbms_cache_size: 250000\n  dbms_cache_kin: 0\n",
-        "\n  log_mask: 5\n  passive: true\n  socketio_bind_port: 3241\n",
-        "\n  netcheck_process_pool_size: 8\n  custom_netcheck_conf: \"\"\n",
-        "\n  modem_options: set {\n    \"alpha\"\n    \"page\"\n  }\n",
-        "\n  snmp_timeout_initial: 0.500000\n  snmp_timeout_max: 10.000000\n",
-        "\n  host_name: \"vx1\"\n", "\n  wapi_ssl_cert_path: \"\"\n  ios_cert_path: \".\"\n}\n"}) {
-    EXPECT_NE(t.find(line), std::string::npos) << line;
-  }
-  EXPECT_EQ(std::count(t.begin(), t.end(), '\n'), 4 + 95 + 3);  // header, fields, set lines
 }
 
 }  // namespace

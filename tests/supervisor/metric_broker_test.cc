@@ -174,12 +174,6 @@ TEST(LogLevelRelay, KeysAddressOneWorkerOrAll) {
               ElementsAre(LogLevelDelivery{Q(2), "x", 0}));
 }
 
-}  // namespace
-}  // namespace supervisor
-
-namespace supervisor {
-namespace {
-
 // The supervisor's own questions (the admin channel's metrics) share the broker's ids with the
 // workers' requests, and their answers never reach a worker.
 TEST(MetricBroker, OwnQuestionsGetTheirAnswerOnceAndAnErrorWhenTheSupplierGoes) {

@@ -73,6 +73,13 @@ Outcome Server::wait() {
   return program_->wait();
 }
 
+pid_t Server::daemon() const {
+  for (pid_t pid : running()) {
+    if (::getsid(pid) == pid) return pid;
+  }
+  return -1;
+}
+
 pid_t Server::workerPid(const std::string& exe) const {
   std::string all = log();
   std::string key = "Spawned " + exe + " with pid ";

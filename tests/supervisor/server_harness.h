@@ -46,6 +46,9 @@ class Server {
   // their parent reaps them before it ends).
   bool allGone(std::chrono::milliseconds limit = kWaitLimit) const { return tag_.waitGone(limit); }
   std::vector<pid_t> running() const { return tag_.running(); }
+  // The background daemon among them: the leader of its own session, or -1 (check before
+  // passing it to kill()).
+  pid_t daemon() const;
   // The pid the log gives for a worker program ("Spawned <exe> with pid N"), or -1.
   pid_t workerPid(const std::string& exe) const;
 

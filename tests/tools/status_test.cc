@@ -196,14 +196,6 @@ TEST(Status, OfABackgroundServerFoundThroughItsPidFile) {
   EXPECT_THAT(o.out, HasSubstr("Vexlan.sht.4000000000 named in " + pid_file + " does not exist"));
 }
 
-// The daemon whose pid a status line shows: the leader of its own session.
-pid_t daemonOf(const vxtest::Server& s) {
-  for (pid_t pid : s.running()) {
-    if (::getsid(pid) == pid) return pid;
-  }
-  return -1;
-}
-
 TEST(Status, TwoBackgroundServersSharingARuntimeDirectoryEachReportTheirOwn) {
   // The place status files had before, prepared by somebody else: it must not matter.
   const std::string old_place = "/tmp/vexlan-status-" + std::to_string(::getuid()) + ".json";
@@ -219,7 +211,7 @@ TEST(Status, TwoBackgroundServersSharingARuntimeDirectoryEachReportTheirOwn) {
   for (auto [server, pid_file] : {std::pair{&a, pa}, std::pair{&b, pb}}) {
     Outcome o = vxtest::run(VX_VEXLANCTL, {"status", "-p", pid_file}, server->env(session));
     EXPECT_EQ(o.status, 0) << o.err << server->log();
-    EXPECT_THAT(o.out, HasSubstr("vexland: running, pid " + std::to_string(daemonOf(*server))));
+    EXPECT_THAT(o.out, HasSubstr("vexland: running, pid " + std::to_string(server->daemon())));
   }
   // Without -p there is no telling which one is meant.
   Outcome o = vxtest::run(VX_VEXLANCTL, {"status"}, a.env(session));

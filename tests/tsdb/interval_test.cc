@@ -19,9 +19,6 @@ TEST(DataInterval, TextForms) {
   data_interval_enum_t e;
   e.mask = 6, e.ngood = 2, e.nbad = 0, e.start = 1, e.end = 2;
   EXPECT_EQ(e.toString(), "(t: enum)(start: 1)(end: 2)(mask: 6)(ngood: 2)(nbad: 0)");
-  data_interval_incident_t i;
-  i.sev = 3, i.msg = "link down", i.itime = 99;
-  EXPECT_EQ(i.toString(), "(t: incident)(sev: 3)(msg: \"link down\")(itime: 99)");
 }
 
 TEST(DataInterval, KindsFactoryCloneAndEquality) {

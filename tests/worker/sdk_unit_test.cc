@@ -65,6 +65,8 @@ TEST_F(MetricAnswers, ValueQueriesGiveTheReplyOfTheMetricsKind) {
   EXPECT_EQ(as<RETURN_METRIC_UINT64>(*answerMetricRequest(cell, root_.get(), "t"))->payload, 9u);
 }
 
+// A listing of a real worker is checked in reference_worker_test.cc; here what that worker
+// has not: a table.
 TEST_F(MetricAnswers, TypeQueriesAndListsDescribeTheTree) {
   ev<GET_METRIC_TYPE> type(QUEUE_MAIN, 8, {{"sub", "time"}});
   auto t = answerMetricRequest(type, root_.get(), "test");
@@ -79,15 +81,7 @@ TEST_F(MetricAnswers, TypeQueriesAndListsDescribeTheTree) {
   ev<LIST_METRICS> list(QUEUE_MAIN, 10, 0);
   auto l = answerMetricRequest(list, root_.get(), "dbms");
   ASSERT_TRUE(as<RETURN_LIST_METRICS>(*l));
-  EXPECT_EQ(l->inresponse, 10u);
   const control::Metric_Group& g = as<RETURN_LIST_METRICS>(*l)->payload;
-  EXPECT_EQ(g.name, "dbms");
-  ASSERT_EQ(g.groups.size(), 1u);
-  EXPECT_EQ(g.groups[0].name, "sub");
-  ASSERT_EQ(g.groups[0].metrics.size(), 1u);
-  EXPECT_EQ(g.groups[0].metrics[0].type, 3);
-  ASSERT_EQ(g.metrics.size(), 1u);
-  EXPECT_EQ(g.metrics[0].name, "count");
   ASSERT_EQ(g.tables.size(), 1u);
   EXPECT_EQ(g.tables[0].rows, std::vector<std::string>{"dbms"});
   EXPECT_EQ(g.tables[0].columns.at(0).name, "sent");
