@@ -206,8 +206,11 @@ TEST(Status, TwoBackgroundServersSharingARuntimeDirectoryEachReportTheirOwn) {
                                                 {"XDG_RUNTIME_DIR", shared.path()}};
   vxtest::Server a, b;
   const std::string pa = a.dir() + "/a.pid", pb = b.dir() + "/b.pid";
-  ASSERT_EQ(vxtest::run(VX_VEXLAND, {"-p", pa, "-f", a.configFile()}, a.env(session)).status, 0);
-  ASSERT_EQ(vxtest::run(VX_VEXLAND, {"-p", pb, "-f", b.configFile()}, b.env(session)).status, 0);
+  for (auto [server, pid_file] : {std::pair{&a, pa}, std::pair{&b, pb}}) {
+    Outcome start =
+        vxtest::run(VX_VEXLAND, {"-p", pid_file, "-f", server->configFile()}, server->env(session));
+    ASSERT_EQ(start.status, 0) << start.err << server->log();
+  }
   for (auto [server, pid_file] : {std::pair{&a, pa}, std::pair{&b, pb}}) {
     Outcome o = vxtest::run(VX_VEXLANCTL, {"status", "-p", pid_file}, server->env(session));
     EXPECT_EQ(o.status, 0) << o.err << server->log();
