@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "supervisor/entry/named_event.h"
@@ -49,7 +52,9 @@ class FakeDaemon {
       while (!stop_ && (requests == 0 || seen_ < requests)) {
         if (::poll(&pfd, 1, 5) > 0 && ::recv(pfd.fd, &byte, 1, 0) == 1) ++seen_;
       }
+      // Gone as a daemon goes: its socket and its lock on the pid file with it.
       events_[0].reset();
+      lock_.reset();
     });
   }
   ~FakeDaemon() {
@@ -81,6 +86,43 @@ TEST(ShutdownClient, RepeatsUntilTheDaemonHasGoneOrTheLimit) {
   std::FILE *out = std::tmpfile(), *err = std::tmpfile();
   EXPECT_EQ(runShutdownClient(pid_file, {10ms, 60ms}, out, err), 1);
   EXPECT_THAT(text(out), MatchesRegex("Waiting\\.+ timeout\\. Shutdown failed\\.\n"));
+  text(err);
+}
+
+TEST(ShutdownClient, RepeatsNeverReachADaemonThatTookTheNameSince) {
+  // The daemon closes its event, and before its lock goes another daemon binds the same name:
+  // the client's repeats must not stop that one.
+  vxtest::TempDir dir;
+  const std::string pid_file = dir.file("vexlan.pid");
+  unsigned number = 0;
+  std::vector<UniqueFd> events = bindFirstFree({kShutdownEventPrefix}, number);
+  const std::string name = kShutdownEventPrefix + std::to_string(number);
+  vxtest::writeFile(pid_file, name);
+  UniqueFd lock = holdPidFile(pid_file);
+  std::atomic<int> taken_over_seen{0};
+  std::thread daemons([&] {
+    pollfd pfd = {events[0].get(), POLLIN, 0};
+    ASSERT_EQ(::poll(&pfd, 1, 5000), 1);
+    events[0].reset();
+    UniqueFd other(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_un addr = {};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path + 1, name.data(), name.size());
+    ASSERT_EQ(::bind(other.get(), reinterpret_cast<sockaddr*>(&addr),
+                     static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())),
+              0);
+    pfd.fd = other.get();
+    char byte;
+    for (int i = 0; i < 20; ++i) {
+      if (::poll(&pfd, 1, 5) > 0 && ::recv(other.get(), &byte, 1, 0) == 1) ++taken_over_seen;
+    }
+    lock.reset();  // the first daemon has gone
+  });
+  std::FILE *out = std::tmpfile(), *err = std::tmpfile();
+  EXPECT_EQ(runShutdownClient(pid_file, {2ms, 5000ms}, out, err), 0);
+  daemons.join();
+  EXPECT_EQ(taken_over_seen, 0);
+  EXPECT_THAT(text(out), MatchesRegex("Waiting\\.+ succeeded\n"));
   text(err);
 }
 

@@ -27,6 +27,12 @@ using vxtest::Outcome;
 
 const std::string kVexland = VX_VEXLAND;
 
+// Starts a background daemon for `server`; a failed start shows its error output and log.
+void startBackground(const std::string& pid_file, const vxtest::Server& server) {
+  Outcome o = vxtest::run(kVexland, {"-p", pid_file, "-f", server.configFile()}, server.env());
+  ASSERT_EQ(o.status, 0) << o.err << server.log();
+}
+
 TEST(Vexland, UnknownArgumentAnywherePrintsTheUsageAndSucceeds) {
   for (auto args : std::vector<std::vector<std::string>>{{"--help"}, {"-v", "-p", "x", "-q"}}) {
     Outcome o = vxtest::run(kVexland, args);
@@ -101,8 +107,8 @@ TEST(Vexland, BackgroundDaemonStopsWithItsWorkersOnRequestAndKeepsItsPidFile) {
 TEST(Vexland, EachDaemonTakesTheNextFreeEventAndAPidFileOnlyOnce) {
   vxtest::Server a, b;
   std::string first = a.dir() + "/first.pid", second = b.dir() + "/second.pid";
-  ASSERT_EQ(vxtest::run(kVexland, {"-p", first, "-f", a.configFile()}, a.env()).status, 0);
-  ASSERT_EQ(vxtest::run(kVexland, {"-p", second, "-f", b.configFile()}, b.env()).status, 0);
+  ASSERT_NO_FATAL_FAILURE(startBackground(first, a));
+  ASSERT_NO_FATAL_FAILURE(startBackground(second, b));
   EXPECT_NE(vxtest::readFile(first), vxtest::readFile(second));
 
   Outcome again = vxtest::run(kVexland, {"-p", first, "-f", a.configFile()}, a.env());
@@ -191,8 +197,7 @@ TEST(Vexland, OnlyItsOwnUserAndRootMayStopOrRotateTheDaemon) {
   if (!vxtest::canActAsOtherUser()) GTEST_SKIP() << vxtest::kNeedsRoot;
   vxtest::Server server;
   const std::string pid_file = server.dir() + "/vexlan.pid";
-  ASSERT_EQ(vxtest::run(kVexland, {"-p", pid_file, "-f", server.configFile()}, server.env()).status,
-            0);
+  ASSERT_NO_FATAL_FAILURE(startBackground(pid_file, server));
   const std::string shutdown = vxtest::readFile(pid_file);
   const std::string rotation = "Vexlan.rot." + shutdown.substr(std::strlen("Vexlan.sht."));
 
@@ -225,13 +230,13 @@ TEST(Vexland, OnlyItsOwnUserAndRootMayStopOrRotateTheDaemon) {
 TEST(Vexland, AStalePidFileNeverStopsAnotherDaemon) {
   vxtest::Server a, b;
   const std::string pa = a.dir() + "/a.pid", pb = b.dir() + "/b.pid";
-  ASSERT_EQ(vxtest::run(kVexland, {"-p", pa, "-f", a.configFile()}, a.env()).status, 0);
+  ASSERT_NO_FATAL_FAILURE(startBackground(pa, a));
   const std::string name = vxtest::readFile(pa);
   const pid_t daemon = a.daemon();
   ASSERT_GT(daemon, 0);     // never kill(-1, ...)
   ::kill(daemon, SIGKILL);  // its workers follow through their parent-death signal
   ASSERT_TRUE(a.allGone());
-  ASSERT_EQ(vxtest::run(kVexland, {"-p", pb, "-f", b.configFile()}, b.env()).status, 0);
+  ASSERT_NO_FATAL_FAILURE(startBackground(pb, b));
   // b takes the freed number unless a daemon of a test running meanwhile got there first; a's
   // pid file names b's event either way.
   if (vxtest::readFile(pb) != name) vxtest::writeFile(pa, vxtest::readFile(pb));
@@ -257,7 +262,7 @@ TEST(Vexland, AStalePidFileNeverStopsAnotherDaemon) {
   };
   EXPECT_EQ(fifoDirs(a), 1u);
   const std::string again = a.dir() + "/again.pid";
-  ASSERT_EQ(vxtest::run(kVexland, {"-p", again, "-f", a.configFile()}, a.env()).status, 0);
+  ASSERT_NO_FATAL_FAILURE(startBackground(again, a));
   EXPECT_EQ(fifoDirs(a), 1u);
   EXPECT_EQ(fifoDirs(b), 1u);
   for (const std::string& pid_file : {again, pb}) {

@@ -27,10 +27,11 @@ std::optional<std::string> eventNumber(const std::string& name) {
 }
 
 // The number of the event named in the pid file; an empty result after a message on `err`.
+// `fd` is left open on the pid file, so that its daemon's lock can be watched.
 std::optional<std::string> readPidFile(const std::string& pid_file, std::FILE* err,
-                                       const char* missing_event) {
+                                       const char* missing_event, UniqueFd& fd) {
   // Non-blocking: a FIFO in its place must not hold the client.
-  UniqueFd fd(::open(pid_file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  fd = UniqueFd(::open(pid_file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (!fd.valid()) {
     std::fprintf(err, "Could not open pid file '%s': %s\n", pid_file.c_str(),
                  error::systemText(errno).c_str());
@@ -64,15 +65,16 @@ std::optional<std::string> readPidFile(const std::string& pid_file, std::FILE* e
 int runShutdownClient(const std::string& pid_file, const ShutdownTiming& timing, std::FILE* out,
                       std::FILE* err) {
   const char* missing = "Cannot open shutdown event designated in .pid file";
-  std::optional<std::string> number = readPidFile(pid_file, err, missing);
+  UniqueFd pid_fd;
+  std::optional<std::string> number = readPidFile(pid_file, err, missing, pid_fd);
   if (!number) return 1;
-  std::string name = kShutdownEventPrefix + *number;
-  UniqueFd event = openEvent(name);
+  // The socket stays connected to this daemon's event: once the daemon has gone, the name may
+  // be bound by another daemon, which a repeat sent by name would stop.
+  UniqueFd event = openEvent(kShutdownEventPrefix + *number);
   if (!event.valid() || !setEvent(event)) {
     std::fprintf(err, "%s\n", missing);
     return 1;
   }
-  event.reset();
   auto start = std::chrono::steady_clock::now();
   std::fputs("Waiting", out);
   std::fflush(out);
@@ -82,8 +84,8 @@ int runShutdownClient(const std::string& pid_file, const ShutdownTiming& timing,
       std::fflush(out);
       return 1;
     }
-    event = openEvent(name);
-    if (!event.valid()) {
+    // The daemon's lock on its pid file goes only with the daemon.
+    if (!pidFileHeld(pid_fd.get())) {
       std::fputs(" succeeded\n", out);
       std::fflush(out);
       return 0;
@@ -93,13 +95,13 @@ int runShutdownClient(const std::string& pid_file, const ShutdownTiming& timing,
     std::this_thread::sleep_for(timing.repeat);
     // Every repeat reaches the daemon as one more request (it logs its progress then).
     setEvent(event);
-    event.reset();
   }
 }
 
 int runRotationClient(const std::string& pid_file, std::FILE* out, std::FILE* err) {
   const char* missing = "Cannot open log rotation event designated in .pid file";
-  std::optional<std::string> number = readPidFile(pid_file, err, missing);
+  UniqueFd pid_fd;
+  std::optional<std::string> number = readPidFile(pid_file, err, missing, pid_fd);
   if (!number) return 1;
   UniqueFd event = openEvent(kRotationEventPrefix + *number);
   if (!event.valid() || !setEvent(event)) {

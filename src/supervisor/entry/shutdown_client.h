@@ -16,7 +16,9 @@ struct ShutdownTiming {
 // Both refuse a pid file whose lock nobody holds (pid_file.h) with "Vexlan is not running
 // (stale pid file <path>)" on `err`, and send nothing then.
 
-// Sets the shutdown event named in `pid_file` until the event has gone with its daemon.
+// Sets the shutdown event named in `pid_file` until its daemon has gone (its lock on the pid
+// file with it). Repeats go to that daemon's own socket, never to the name, which another
+// daemon may have taken by then.
 // Progress ("Waiting", a "." per repeat, " succeeded" or " timeout. Shutdown failed.") goes to
 // `out`, failures to find the daemon to `err`. Returns 0 when the daemon has ended, else 1.
 // Other failures raise error::Exception. The pid file is neither changed nor removed.
