@@ -297,7 +297,7 @@ int oursChild(const std::string& mode, Kind kind, size_t size, size_t count, boo
     // A loop of its own: one that has waited to write would find its output ready and never
     // wait for the input below.
     Loop warm(*parent, busy);
-    for (size_t i = 0; i < warmUpCount(size); ++i)
+    for (size_t i = 0; i < warmUpCount(msg.wireBytes()); ++i)
       warm.write(msg);
   }
   Loop loop(*parent, busy);
@@ -350,7 +350,7 @@ Result runOurs(const std::string& mode, Kind kind, size_t size, size_t count, bo
     Loop loop(*peer, busy);
     Message msg(kind, size);
     Event note = makeNote();
-    if (mode == "tp") loop.read(msg, warmUpCount(size));
+    if (mode == "tp") loop.read(msg, warmUpCount(msg.wireBytes()));
     double cpu0 = cpuSeconds(), sleeps0 = sleeps();
     auto t0 = Clock::now();
     loop.write(note);  // "go"
