@@ -29,10 +29,13 @@ bool exevent::payloadEquals(const event& other) const {
 namespace detail {
 
 Header readHeaderRest(protocol::ioprim& io) {
+  // One read of the three words, as they lie on the wire.
+  uint32_t w[3];
+  io.readField(sizeof w, w);
   Header h;
-  h.dest = wire::detail::getRaw<queue_t>(io);
-  h.inresponse = wire::detail::getRaw<uint32_t>(io);
-  h.exception_word = wire::detail::getRaw<uint32_t>(io);
+  h.dest = static_cast<queue_t>(w[0]);
+  h.inresponse = w[1];
+  h.exception_word = w[2];
   return h;
 }
 

@@ -14,6 +14,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <typeinfo>
 
 #include "queues/event_numbers.h"
 #include "queues/queue.h"
@@ -162,13 +163,14 @@ template <event_t N>
 using ev = devent<N, payload_t<N>>;
 
 // The event as devent N, or null when it is another number or an exception reply.
+// Every event class is final, so an exact type match is what a dynamic_cast would find.
 template <event_t N>
 ev<N>* as(event& e) {
-  return e.exception ? nullptr : dynamic_cast<ev<N>*>(&e);
+  return !e.exception && typeid(e) == typeid(ev<N>) ? static_cast<ev<N>*>(&e) : nullptr;
 }
 template <event_t N>
 const ev<N>* as(const event& e) {
-  return e.exception ? nullptr : dynamic_cast<const ev<N>*>(&e);
+  return !e.exception && typeid(e) == typeid(ev<N>) ? static_cast<const ev<N>*>(&e) : nullptr;
 }
 
 }  // namespace queues

@@ -82,8 +82,10 @@ uint32_t readCount(protocol::ioprim& io, size_t min_element_size) {
                               std::to_string(protocol::kMaxElements));
   }
   uint64_t bytes = uint64_t{count} * min_element_size;
-  io.requireInput(bytes, "Container of " + std::to_string(count) + " elements (" +
-                             std::to_string(bytes) + " bytes)");
+  io.requireInput(bytes, [&] {
+    return "Container of " + std::to_string(count) + " elements (" + std::to_string(bytes) +
+           " bytes)";
+  });
   return count;
 }
 
@@ -93,7 +95,7 @@ size_t readLength(protocol::ioprim& io) {
     throw protocol::EBadInput("String of " + std::to_string(n) + " bytes exceeds the limit of " +
                               std::to_string(protocol::kMaxByteLength));
   }
-  io.requireInput(n, "String of " + std::to_string(n) + " bytes");
+  io.requireInput(n, [n] { return "String of " + std::to_string(n) + " bytes"; });
   return static_cast<size_t>(n);
 }
 

@@ -159,6 +159,7 @@ struct Codec<std::string> {
   }
   static void read(protocol::ioprim& io, std::string& v) {
     size_t n = detail::readLength(io);
+    if (io.readWhole(n, v)) return;
     std::string s;
     io.readAppend(n, s);
     v = std::move(s);
@@ -176,6 +177,7 @@ struct Codec<Bytes> {
   }
   static void read(protocol::ioprim& io, Bytes& v) {
     size_t n = detail::readLength(io);
+    if (io.readWhole(n, v)) return;
     std::string s;
     io.readAppend(n, s);
     v.assign(s.begin(), s.end());

@@ -29,14 +29,14 @@ void ioprim::nextReadArea() {
 // An area consumed entirely goes back to the stream at once, so the writer can reuse it even
 // while this reader waits for the next one.
 void ioprim::consumed(size_t n) {
-  rused_ += n;
-  if (input_left_) *input_left_ -= std::min<uint64_t>(*input_left_, n);
-  if (rused_ == rsize_) {
-    size_t size = rsize_;
-    rarea_ = nullptr;
-    rsize_ = rused_ = 0;
-    in_->readCommit(size);
-  }
+  consumedInArea(n);
+}
+
+void ioprim::areaDone() {
+  size_t size = rsize_;
+  rarea_ = nullptr;
+  rsize_ = rused_ = 0;
+  in_->readCommit(size);
 }
 
 ioprim& ioprim::readAcross(size_t n, void* dst) {
@@ -100,10 +100,8 @@ void ioprim::endWrite() {
   io::waitReady(*out_);
 }
 
-void ioprim::requireInput(uint64_t bytes, const std::string& what) const {
-  if (input_left_ && bytes > *input_left_) {
-    throw EBadInput(what + " exceeds the " + std::to_string(*input_left_) + " bytes left");
-  }
+void ioprim::inputExceeded(const std::string& what) const {
+  throw EBadInput(what + " exceeds the " + std::to_string(input_left_.value_or(0)) + " bytes left");
 }
 
 ioprim::EventLevel::EventLevel(ioprim& io) : io_(io) {

@@ -35,17 +35,26 @@ class ioprim {
 
   // Copies n bytes from the read side; a value may straddle read areas.
   ioprim& readField(size_t n, void* dst) {
-    // Fast path: the bytes lie inside the current area and do not finish it.
-    if (n < rsize_ - rused_) {
+    // Fast path: the bytes lie inside the current area.
+    if (n <= rsize_ - rused_ && n != 0) {
       std::memcpy(dst, rarea_ + rused_, n);
-      rused_ += n;
-      if (input_left_) *input_left_ -= std::min<uint64_t>(*input_left_, n);
+      consumedInArea(n);
       return *this;
     }
     return readAcross(n, dst);
   }
   // Appends n bytes from the read side to out, growing it only as the bytes arrive.
   ioprim& readAppend(size_t n, std::string& out);
+  // Replaces out with the next n bytes when they all lie in the current area (the usual case:
+  // a message is one area) and returns true; otherwise reads nothing and returns false.
+  template <typename Container>
+  bool readWhole(size_t n, Container& out) {
+    if (n > rsize_ - rused_ || n == 0) return false;
+    const auto* p = reinterpret_cast<const typename Container::value_type*>(rarea_ + rused_);
+    out.assign(p, p + n);
+    consumedInArea(n);
+    return true;
+  }
   // Copies n bytes to the write side, split across write areas as needed.
   ioprim& writeField(size_t n, const void* src);
   // Writes a fixed-size value (4 or 8 bytes) that never straddles two write areas.
@@ -62,8 +71,13 @@ class ioprim {
   // and counts that could not fit are rejected before anything is allocated.
   void limitInput(uint64_t bytes) { input_left_ = bytes; }
   std::optional<uint64_t> inputLeft() const { return input_left_; }
-  // Throws "<what> exceeds the N bytes left" unless `bytes` more bytes may still follow.
-  void requireInput(uint64_t bytes, const std::string& what) const;
+  // Throws "<what()> exceeds the N bytes left" unless `bytes` more bytes may still follow.
+  // The description is built only for the error.
+  template <typename Describe>
+  void requireInput(uint64_t bytes, Describe what) const {
+    if (input_left_ && bytes > *input_left_) [[unlikely]]
+      inputExceeded(what());
+  }
 
   // Nesting guards for recursive data: each level holds one for as long as it reads, so the
   // depth is right again after an exception.
@@ -104,6 +118,14 @@ class ioprim {
 
  private:
   ioprim& readAcross(size_t n, void* dst);
+  // n bytes of the current area, all present, have been taken.
+  void consumedInArea(size_t n) {
+    rused_ += n;
+    if (input_left_) *input_left_ -= std::min<uint64_t>(*input_left_, n);
+    if (rused_ == rsize_) areaDone();
+  }
+  void areaDone();
+  [[noreturn]] void inputExceeded(const std::string& what) const;
   void nextAreaFor(size_t n);
   void nextReadArea();
   void consumed(size_t n);
