@@ -12,8 +12,9 @@ namespace error {
 [[noreturn]] void assertionFailed(const std::string& message) noexcept;
 
 // Concatenates the pieces with operator<< and fails the assertion with the result.
+// Cold and never inlined, so that a check costs its caller only a test and a branch.
 template <typename... Parts>
-[[noreturn]] void assertionFailedWith(const Parts&... parts) noexcept {
+[[noreturn, gnu::cold, gnu::noinline]] void assertionFailedWith(const Parts&... parts) noexcept {
   std::ostringstream os;
   (os << ... << parts);
   assertionFailed(os.str());

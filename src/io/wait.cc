@@ -6,8 +6,7 @@
 
 namespace io {
 
-void waitReady(Selectable& s) {
-  if (s.isReady()) return;
+void waitUntilReady(Selectable& s) {
   Selector<int> sel;
   sel.add(s, 0);
   Selectable* got = sel.poll().first;

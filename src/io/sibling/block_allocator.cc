@@ -57,7 +57,7 @@ void AreaAllocator::init(uint64_t offset, uint64_t size) {
   cursor_ = area_;
 }
 
-void AreaAllocator::initFree(uint64_t o, uint64_t prev, uint64_t end) {
+inline void AreaAllocator::initFree(uint64_t o, uint64_t prev, uint64_t end) {
   BlockHeader& h = mut(o);
   h.prev_offset = prev;
   h.length = end - o - kHeaderSize;
@@ -66,7 +66,7 @@ void AreaAllocator::initFree(uint64_t o, uint64_t prev, uint64_t end) {
   publish(o);
 }
 
-void AreaAllocator::initUsed(uint64_t o, uint64_t prev, uint64_t next, uint64_t len) {
+inline void AreaAllocator::initUsed(uint64_t o, uint64_t prev, uint64_t next, uint64_t len) {
   VX_ASSERT((prev & kBlockFlags) == 0, "Misaligned prev_offset: ", prev);
   VX_ASSERT(len != 0, "Creating empty block");
   uint64_t align = roundDown8(o + kHeaderSize + len + 7);
@@ -80,7 +80,7 @@ void AreaAllocator::initUsed(uint64_t o, uint64_t prev, uint64_t next, uint64_t 
   publish(o);
 }
 
-void AreaAllocator::setPrev(uint64_t o, uint64_t prev) {
+inline void AreaAllocator::setPrev(uint64_t o, uint64_t prev) {
   VX_ASSERT((prev & kBlockFlags) == 0, "prev_offset misaligned");
   BlockHeader& h = mut(o);
   h.prev_offset = prev | (h.prev_offset & kBlockFlags);
@@ -98,14 +98,6 @@ void AreaAllocator::verifyShared(uint64_t o) const {
                        " of our own area was overwritten by another process: it holds " +
                        headerText(prev_word, length) + " instead of " +
                        headerText(h.prev_offset, h.length));
-}
-
-size_t AreaAllocator::offer(uint8_t*& payload) const {
-  uint64_t o = cursor_;
-  VX_ASSERT(o != kNoBlock && o >= area_ && o + kHeaderSize <= end_ && o < mapsize_, "Write cursor ",
-            o, " outside our area [", area_, ", ", end_, ")");
-  payload = base_ + o + kHeaderSize;
-  return nextOffset(o) - o - kHeaderSize;
 }
 
 uint64_t AreaAllocator::commit(size_t len) {

@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <string>
 
+#include "error/assert.h"
 #include "io/sibling/sibling_error.h"
 
 namespace io {
@@ -75,7 +76,13 @@ class AreaAllocator {
   bool writable() const { return cursor_ != kNoBlock; }
 
   // The free block at the cursor: points `payload` at its payload and returns its capacity.
-  size_t offer(uint8_t*& payload) const;
+  size_t offer(uint8_t*& payload) const {
+    uint64_t o = cursor_;
+    VX_ASSERT(o != kNoBlock && o >= area_ && o + kHeaderSize <= end_ && o < mapsize_,
+              "Write cursor ", o, " outside our area [", area_, ", ", end_, ")");
+    payload = base_ + o + kHeaderSize;
+    return nextOffset(o) - o - kHeaderSize;
+  }
   // Turns the free block at the cursor into a used block of `len` bytes, splitting off the
   // rest when it can hold another block, and moves the cursor to the next usable free block.
   // Returns the used block's offset.
@@ -106,9 +113,10 @@ class AreaAllocator {
     return *reinterpret_cast<BlockHeader*>(view_ + (o - view_origin_));
   }
   bool usableFree(uint64_t o) const { return !isUsed(o) && header(o).length != 0; }
-  void initFree(uint64_t o, uint64_t prev, uint64_t end);
-  void initUsed(uint64_t o, uint64_t prev, uint64_t next, uint64_t len);
-  void setPrev(uint64_t o, uint64_t prev);
+  [[gnu::always_inline]] inline void initFree(uint64_t o, uint64_t prev, uint64_t end);
+  [[gnu::always_inline]] inline void initUsed(uint64_t o, uint64_t prev, uint64_t next,
+                                              uint64_t len);
+  [[gnu::always_inline]] inline void setPrev(uint64_t o, uint64_t prev);
   void search(uint64_t start);
   // Shadowed: writes the private header at o to the pool.
   void publish(uint64_t o) {

@@ -29,6 +29,17 @@ constexpr Kind kKinds[] = {
     {MessageType::SiblingDied, false, 56, "SiblingDied"},
 };
 
+constexpr bool valueTagsArePositions() {
+  for (uint32_t i = 0; i < 4; ++i) {
+    if (!kKinds[i].carries_value || kKinds[i].tag != i + 1 ||
+        static_cast<uint32_t>(kKinds[i].type) != i) {
+      return false;
+    }
+  }
+  return !kKinds[4].carries_value;
+}
+static_assert(valueTagsArePositions(), "the inline coding of value kinds relies on it");
+
 const Kind* kindOf(MessageType t) {
   for (const Kind& k : kKinds) {
     if (k.type == t) return &k;
@@ -38,13 +49,11 @@ const Kind* kindOf(MessageType t) {
 
 }  // namespace
 
-ControlMessage ControlMessage::withValue(MessageType type, uint64_t value, int32_t sender) {
+void ControlMessage::badValue(MessageType type, uint64_t value) {
   const Kind* k = kindOf(type);
   VX_ASSERT(k != nullptr && k->carries_value, "Control message kind ", static_cast<int>(type),
             " carries no value");
-  VX_ASSERT(value % 8 == 0 && value <= 0xfffffff8u, "Control message value ", value,
-            " is not a multiple of 8 below 4 GiB");
-  return ControlMessage{static_cast<uint32_t>(value) | k->tag, sender};
+  VX_ASSERT(false, "Control message value ", value, " is not a multiple of 8 below 4 GiB");
 }
 
 ControlMessage ControlMessage::withId(MessageType type, int32_t id, int32_t sender) {
@@ -54,10 +63,7 @@ ControlMessage ControlMessage::withId(MessageType type, int32_t id, int32_t send
   return ControlMessage{(static_cast<uint32_t>(id) << 8) | k->tag, sender};
 }
 
-MessageType ControlMessage::type() const {
-  // Value kinds lead the table in tag order: the notices of the hot path need no search.
-  uint32_t low = code & 7u;
-  if (low != 0) return low <= 4 ? kKinds[low - 1].type : MessageType::Undefined;
+MessageType ControlMessage::idType() const {
   for (const Kind& k : kKinds) {
     if (!k.carries_value && k.tag == (code & 0xffu)) return k.type;
   }

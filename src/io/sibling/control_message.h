@@ -42,11 +42,21 @@ struct ControlMessage {
   int32_t sender = 0;
 
   // A message carrying a value (offset or size; must be a multiple of 8 below 4 GiB).
-  static ControlMessage withValue(MessageType type, uint64_t value, int32_t sender);
+  static ControlMessage withValue(MessageType type, uint64_t value, int32_t sender) {
+    auto tag = static_cast<uint32_t>(type) + 1;
+    if (tag > kValueKinds || value % 8 != 0 || value > 0xfffffff8u) [[unlikely]]
+      badValue(type, value);
+    return ControlMessage{static_cast<uint32_t>(value) | tag, sender};
+  }
   // A message carrying a sibling id.
   static ControlMessage withId(MessageType type, int32_t id, int32_t sender);
 
-  MessageType type() const;
+  // The value kinds (the notices of every message) are decoded inline; the others by table.
+  MessageType type() const {
+    uint32_t low = code & 7u;
+    if (low - 1 < kValueKinds) return static_cast<MessageType>(low - 1);
+    return low != 0 ? MessageType::Undefined : idType();
+  }
   // The offset or size of a value message.
   uint32_t value() const { return code & ~7u; }
   // The sibling id of an id message (sign-extended from 24 bits).
@@ -59,6 +69,12 @@ struct ControlMessage {
 
   // "MessageAt(4096) [from:3]"
   std::string toString() const;
+
+ private:
+  // The kinds that carry a value lead MessageType; the tag of each is its position plus one.
+  static constexpr uint32_t kValueKinds = 4;
+  MessageType idType() const;
+  [[noreturn]] static void badValue(MessageType type, uint64_t value);
 };
 
 }  // namespace io

@@ -148,11 +148,6 @@ SiblingMessenger::~SiblingMessenger() {
   reader_.reset();
 }
 
-SiblingMessenger::SiblingImplementation* SiblingMessenger::find(int32_t id) const {
-  if (!validSiblingId(id)) return nullptr;
-  return impls_[slotOf(id)].get();
-}
-
 SiblingMessenger::SiblingImplementation& SiblingMessenger::impl(int32_t id) {
   VX_ASSERT(validSiblingId(id) && id != my_id_, "No sibling implementation for id ", id);
   SiblingRef& r = impls_[slotOf(id)];

@@ -159,7 +159,9 @@ class SiblingMessenger : public siblingmessenger_conf_t, public StackedSelectabl
   void init();
   void setupFifo();
   void openParentWriter(SiblingImplementation& parent, int channel);
-  SiblingImplementation* find(int32_t id) const;
+  SiblingImplementation* find(int32_t id) const {
+    return validSiblingId(id) ? impls_[static_cast<size_t>(id - kMinSiblingId)].get() : nullptr;
+  }
   SiblingImplementation& impl(int32_t id);
   SiblingImplementation& freshImpl(int32_t id);
   void openWriter(SiblingImplementation& si);
