@@ -20,6 +20,11 @@ std::string quote(const std::string& s) {
   return "\"" + s + "\"";
 }
 
+error::syserror keyFailure(const std::string& path, int rc) {
+  return error::syserror(
+      "Couldn't create registrykey " + quote(path) + " errorcode returned : " + util::dec(rc), rc);
+}
+
 // Opens parent\leaf, creating the leaf under an existing parent; `parentFailure` is the
 // message head for a parent that cannot be opened.
 void openOrCreate(Registry& root, const std::string& path, const char* parentFailure) {
@@ -27,11 +32,7 @@ void openOrCreate(Registry& root, const std::string& path, const char* parentFai
   if (int rc = root.openKey(parent)) {
     throw error::syserror(parentFailure + quote(parent) + " returncode " + util::dec(rc), rc);
   }
-  if (int rc = root.createKey(parent, leaf)) {
-    throw error::syserror(
-        "Couldn't create registrykey " + quote(path) + " errorcode returned : " + util::dec(rc),
-        rc);
-  }
+  if (int rc = root.createKey(parent, leaf)) throw keyFailure(path, rc);
 }
 
 }  // namespace
@@ -58,10 +59,18 @@ void read_registry(Registry& root, const std::string& path, ConfigMap& map, bool
 void write_registry(Registry& root, const std::string& path,
                     const std::map<std::string, std::string>& values,
                     const std::set<std::string>& withheld) {
-  openOrCreate(root, path, "Cannot open path ");
+  // A key that exists already (every save after the first) is written in one transaction:
+  // creating it is a write of its own, which takes the database's write lock and commits even
+  // when there is nothing to create. Any other answer goes the long way, whose messages name
+  // the parent or the key that failed.
+  const bool existed = root.openKey(path) == 0;
+  if (!existed) openOrCreate(root, path, "Cannot open path ");
   std::vector<std::pair<std::string, std::string>> list(values.begin(), values.end());
   std::string failed;
   if (int rc = root.writeValues(path, list, failed)) {
+    // Failed before any value (the database could not be opened for writing, or another
+    // process holds it): where the key's creation used to fail first, with this message.
+    if (existed && failed.empty()) throw keyFailure(path, rc);
     auto it = values.find(failed);
     const std::string text = it == values.end()            ? std::string()
                              : withheld.count(failed) != 0 ? std::string("(withheld)")

@@ -48,8 +48,9 @@ class Registry {
 void read_registry(Registry& root, const std::string& path, ConfigMap& map, bool create);
 
 // Creates root\path under its existing parent if needed and sets every value (never deletes
-// one). The whole set is stored atomically. A failure message names the value it failed on
-// with its text, except for the names in `withheld` (secrets), whose text shows as
+// one). The whole set is stored atomically; when the key exists, in a single write. A failure
+// message names the value it failed on with its text, except for the names in `withheld` (secrets),
+// whose text shows as
 // "(withheld)".
 void write_registry(Registry& root, const std::string& path,
                     const std::map<std::string, std::string>& values,

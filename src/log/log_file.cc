@@ -82,8 +82,8 @@ bool LogFile::reopen() {
 
 void LogFile::writeRaw(const std::string& text) {
   if (!reopen()) return;
-  // One write call per line, so readers never see a line cut by another writer; a short
-  // write only continues what is left of the same line.
+  // One write call per line or group of lines, so readers never see a line cut by another
+  // writer; a short write only continues what is left of the same text.
   std::size_t done = 0;
   while (done < text.size()) {
     ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
@@ -138,20 +138,29 @@ void LogFile::opened() {
 }
 
 void LogFile::write(const std::string& message) {
-  if (message == last_message_ && repeat_ > 0) {
-    ++repeat_;
-    return;
+  write(std::span<const std::string>(&message, 1));
+}
+
+void LogFile::write(std::span<const std::string> messages) {
+  std::string text;
+  std::string stamp;
+  for (const std::string& message : messages) {
+    if (message == last_message_ && repeat_ > 0) {
+      ++repeat_;
+      continue;
+    }
+    if (stamp.empty()) {
+      const time_t now = clock_();
+      stamp = util::calendarText(now, "%a %b %e %H:%M:%S %Y", true);
+      // A time the C library cannot convert still leaves a usable line.
+      if (stamp == "invalid time") stamp = std::to_string(static_cast<long long>(now));
+    }
+    if (repeat_ > 1) text += stamp + ": Last message repeated " + util::dec(repeat_) + " times\n";
+    text += stamp + ": " + message + "\n";
+    repeat_ = 1;
+    last_message_ = message;
   }
-  const time_t now = clock_();
-  std::string stamp = util::calendarText(now, "%a %b %e %H:%M:%S %Y", true);
-  // A time the C library cannot convert still leaves a usable line.
-  if (stamp == "invalid time") stamp = std::to_string(static_cast<long long>(now));
-  if (repeat_ > 1) {
-    writeRaw(stamp + ": Last message repeated " + util::dec(repeat_) + " times\n");
-  }
-  writeRaw(stamp + ": " + message + "\n");
-  repeat_ = 1;
-  last_message_ = message;
+  if (!text.empty()) writeRaw(text);
 }
 
 void LogFile::close() {

@@ -11,6 +11,7 @@
 
 #include <ctime>
 #include <functional>
+#include <span>
 #include <string>
 
 namespace logging {
@@ -34,6 +35,9 @@ class LogFile {
   // One line, "<local time in asctime form>: message"; a message equal to the previous one
   // is only counted, and the count is written before the next different message.
   void write(const std::string& message);
+  // Several lines with one time stamp, folded as above, in one write to the file: a worker's
+  // burst of output costs one system call, not one per line.
+  void write(std::span<const std::string> messages);
   // Writes "Closing log." and leaves the list of open logs.
   void close();
 

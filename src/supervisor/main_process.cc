@@ -195,13 +195,17 @@ void MainProcess::onWorkerStderr(VexlanProcess& p) {
 
 void MainProcess::logOutput(const VexlanProcess& p, std::string_view text) {
   // One log line per line of output, its control characters escaped: nothing a worker writes
-  // can end a log line early or start one that looks like the supervisor's.
+  // can end a log line early or start one that looks like the supervisor's. What arrived in
+  // one read goes to the log in one write (a stopping server's workers write hundreds of
+  // lines).
+  std::vector<std::string> lines;
   while (!text.empty()) {
     size_t end = text.find('\n');
     std::string_view line = text.substr(0, end);
-    if (!line.empty()) slog("Process " + p.tag() + ": " + util::escapeControls(line));
+    if (!line.empty()) lines.push_back("Process " + p.tag() + ": " + util::escapeControls(line));
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
   }
+  slogLines(lines);
 }
 
 void MainProcess::drainStderr(VexlanProcess& p) {

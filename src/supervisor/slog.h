@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "log/server_log.h"
 
@@ -11,6 +12,11 @@ namespace supervisor {
 
 inline void slog(const std::string& line) {
   if (logging::server_log().isOpen()) logging::server_log().write(line);
+}
+
+// Several lines in one write to the log.
+inline void slogLines(const std::vector<std::string>& lines) {
+  if (logging::server_log().isOpen()) logging::server_log().write(lines);
 }
 
 }  // namespace supervisor

@@ -119,5 +119,32 @@ TEST(MemoryRegistry, FailuresCarryTheirCode) {
             "two: No space left on device");
 }
 
+// A save to a key that exists is one write: creating the key would be a write of its own
+// (with the SQLite root, a transaction taking the database's write lock).
+TEST(WriteRegistry, AnExistingKeyIsWrittenInOneStep) {
+  struct Counting : MemoryRegistry {
+    using MemoryRegistry::MemoryRegistry;
+    int creates = 0, writes = 0;
+    int createKey(const std::string& parent, const std::string& leaf) override {
+      ++creates;
+      return MemoryRegistry::createKey(parent, leaf);
+    }
+    int writeValues(const std::string& path,
+                    const std::vector<std::pair<std::string, std::string>>& values,
+                    std::string& failed) override {
+      ++writes;
+      return MemoryRegistry::writeValues(path, values, failed);
+    }
+  } reg({"SOFTWARE", "SOFTWARE\\Vexlan"});
+  write_registry(reg, kKey, {{"a", "1"}});
+  EXPECT_EQ(reg.creates, 1);
+  write_registry(reg, kKey, {{"a", "2"}});
+  EXPECT_EQ(reg.creates, 1);
+  EXPECT_EQ(reg.writes, 2);
+  ConfigMap m;
+  read_registry(reg, kKey, m, false);
+  EXPECT_EQ(m["a"].value, "2");
+}
+
 }  // namespace
 }  // namespace config

@@ -72,17 +72,34 @@ TEST_F(LogTest, StampsOpensAndCloses) {
   EXPECT_TRUE(reports_.empty());
 }
 
+// Line by line or in groups (one write for several lines), the same lines result.
 TEST_F(LogTest, RepeatsAreFolded) {
-  LogFile log(clock());
-  log.open(dir_.file("a.log"));
-  for (const char* m : {"A", "A", "A", "B", "A", "A", "B", "A", "B", "B"})
-    log.write(m);
-  log.close();
-  EXPECT_EQ(messages(dir_.file("a.log")),
-            (std::vector<std::string>{std::string(kVersionBanner) + " Log initialized", "A",
-                                      "Last message repeated 3 times", "B", "A",
-                                      "Last message repeated 2 times", "B", "A", "B",
-                                      "Last message repeated 2 times", "Closing log."}));
+  const std::vector<std::string> sent = {"A", "A", "A", "B", "A", "A", "B", "A", "B", "B"};
+  LogFile single(clock()), grouped(clock());
+  single.open(dir_.file("single.log"));
+  grouped.open(dir_.file("grouped.log"));
+  for (const std::string& m : sent)
+    single.write(m);
+  grouped.write(sent[0]);
+  grouped.write(std::span(sent).subspan(1, 5));  // A A B A A
+  grouped.write(std::span<const std::string>());
+  grouped.write(std::span(sent).subspan(6, 3));  // B A B
+  grouped.write(sent[9]);
+  single.close();
+  grouped.close();
+  const std::vector<std::string> expected = {std::string(kVersionBanner) + " Log initialized",
+                                             "A",
+                                             "Last message repeated 3 times",
+                                             "B",
+                                             "A",
+                                             "Last message repeated 2 times",
+                                             "B",
+                                             "A",
+                                             "B",
+                                             "Last message repeated 2 times",
+                                             "Closing log."};
+  EXPECT_EQ(messages(dir_.file("single.log")), expected);
+  EXPECT_EQ(messages(dir_.file("grouped.log")), expected);
 }
 
 TEST_F(LogTest, OldestCreatedOverOpenLogs) {

@@ -102,7 +102,7 @@ TEST(ReferenceWorker, AnswersMetricQueriesWithTheRequestsInresponse) {
   ev<GET_METRIC> timing(QUEUE_MAIN, 13, {{"requests", "round_trip"}});
   r = ask(s, QUEUE_DBMS, timing);
   ASSERT_TRUE(r && as<RETURN_METRIC_TIMING>(*r));
-  EXPECT_EQ(as<RETURN_METRIC_TIMING>(*r)->payload.n, 2u);  // configuration and variables
+  EXPECT_EQ(as<RETURN_METRIC_TIMING>(*r)->payload.n, 1u);  // configuration and variables, together
 
   ev<GET_METRIC> unknown(QUEUE_MAIN, 14, {{"no", "such"}});
   r = ask(s, QUEUE_DBMS, unknown);

@@ -149,6 +149,64 @@ TEST(WorkerSdk, TimeOutsErrorRepliesAndRefusedPeersReachTheCaller) {
   EXPECT_EQ(s.peer_requests, (std::vector<std::pair<int32_t, int32_t>>{{QUEUE_BNCH, QUEUE_SCHD}}));
 }
 
+VXTEST_CHILD(call_all_child) {
+  worker::Worker w(worker::Identity::forQueue(QUEUE_TSDB));
+  std::vector<std::string> out;
+  w.onUnhandled([&](event& e, queue_t) { out.push_back("unhandled " + eventName(e.type)); });
+  reportOnExit(w, out);
+  worker::Worker::Settings settings = w.requestSettings();
+  out.push_back("config " + settings.config.host_name + ", vars " + settings.vars["v"]);
+  ev<GET_PURE_ENTROPY> entropy(QUEUE_MAIN, 0, 16);
+  ev<GET_PSEUDO_RANDOM> random(QUEUE_MAIN, 0, {4, false});
+  try {
+    w.callAll({&random, &entropy}, 200ms);
+    out.push_back("no time-out");
+  } catch (const worker::ETimeout&) {
+    out.push_back("time-out");
+  }
+  w.initOk();
+  return w.run();
+}
+
+// Requests sent together get their replies in any order; a reply that comes after the
+// time-out is dropped, like a late reply to a single request.
+TEST(WorkerSdk, RequestsSentTogetherTakeTheirRepliesInAnyOrder) {
+  TestSupervisor s;
+  uint32_t config_request = 0, entropy_request = 0;
+  s.intercept = [&](TestSupervisor::Worker&, event& in) {
+    if (as<REQUEST_SERVER_CONFIGURATION>(in)) {
+      config_request = in.inresponse;  // answered after the variables
+      return true;
+    }
+    if (as<REQUEST_SERVER_VARIABLE_FIELDS>(in)) {
+      EXPECT_NE(config_request, 0u) << "both requests leave before either reply";
+      ev<RETURN_SERVER_VARIABLE_FIELDS> vars(QUEUE_MAIN, in.inresponse, {{{"v", "1"}}});
+      s.send(QUEUE_TSDB, vars);
+      control::Server_Configuration_Fields config;
+      config.host_name = "h2";
+      ev<SERVER_CONFIGURATION> reply(QUEUE_MAIN, config_request, config);
+      s.send(QUEUE_TSDB, reply);
+      return true;
+    }
+    if (as<GET_PURE_ENTROPY>(in)) {
+      entropy_request = in.inresponse;  // not answered in time
+      return true;
+    }
+    if (as<INIT_OK>(in)) {
+      ev<RETURN_PURE_ENTROPY> late(QUEUE_MAIN, entropy_request, std::string(16, 'e'));
+      s.send(QUEUE_TSDB, late);
+    }
+    return false;
+  };
+  TestSupervisor::Worker& w = s.start(selfExe(), QUEUE_TSDB, {{"VXTEST_CHILD", "call_all_child"}});
+  ASSERT_TRUE(s.runUntil([&] { return !w.init_oks.empty(); }));
+  s.runUntil([] { return false; }, 0.2);
+  ev<SYS_EXIT> bye;
+  s.send(QUEUE_TSDB, bye);
+  EXPECT_EQ(s.waitExit(QUEUE_TSDB), 0);
+  EXPECT_EQ(w.logs, (std::vector<std::string>{"config h2, vars 1; time-out"}));
+}
+
 // Sends `count` events of 100 to 2000 bytes to `peer` before it reads anything: far more than
 // the write area holds, while the peer does the same to it. Sizes vary so that events often
 // straddle two blocks.

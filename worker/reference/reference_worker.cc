@@ -188,20 +188,18 @@ int ReferenceWorker::run() {
         w_.quit(code);
     });
   }
-  control::Server_Configuration_Fields config;
+  // The configuration and the variables are asked for together: one round trip, not two,
+  // on the way to INIT_OK.
+  worker::Worker::Settings settings;
   {
     meter::MicroSecondTiming::Scope timing(counters_.round_trip);
-    ++counters_.sent;
-    config = w_.requestConfiguration();
+    counters_.sent += 2;
+    settings = w_.requestSettings();
   }
+  const control::Server_Configuration_Fields& config = settings.config;
+  const std::map<std::string, std::string>& vars = settings.vars;
   trace("configuration received (host " + config.host_name + ", passive " +
         (config.passive ? "1" : "0") + ")");
-  std::map<std::string, std::string> vars;
-  {
-    meter::MicroSecondTiming::Scope timing(counters_.round_trip);
-    ++counters_.sent;
-    vars = w_.requestVariables();
-  }
   std::string text;
   for (const auto& [name, value] : vars)
     text += (text.empty() ? "" : ", ") + name + "=" + shortened(value);

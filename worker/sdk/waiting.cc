@@ -110,6 +110,10 @@ std::unique_ptr<event> Worker::block(uint32_t id, const std::function<bool()>& u
     // An end of the supervisor's stream has been raised by now, unless we have left.
     if (ev == nullptr) throw EPeerGone(queues::QUEUE_MAIN, "ended: this worker has left");
     if (id != 0 && ev->inresponse == id && !isSupervisorRequest(*ev)) return ev;
+    if (ev->inresponse != 0 && awaited_.count(ev->inresponse) != 0 && !isSupervisorRequest(*ev)) {
+      early_[ev->inresponse] = std::move(ev);  // the reply to another request of a callAll
+      continue;
+    }
     // Metric queries and log levels are answered at once (the supervisor may be waiting for
     // them on someone else's behalf), unless a write is in progress: its event must not be
     // split by another.

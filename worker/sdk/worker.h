@@ -145,10 +145,21 @@ class Worker {
   // Sends a request and blocks until its reply (see the top of this file). ETimeout after
   // `timeout`; a reply arriving later is dropped.
   std::unique_ptr<queues::event> call(queues::event& req, Timeout timeout = kForever);
+  // Sends every request at once and blocks until all replies have arrived, in the order of
+  // `reqs`: several questions for one round trip. ETimeout when they are not all in within
+  // `timeout`; replies arriving later are dropped.
+  std::vector<std::unique_ptr<queues::event>> callAll(const std::vector<queues::event*>& reqs,
+                                                      Timeout timeout = kForever);
 
   // Blocking typed requests; an exception reply raises ERequestFailed with its text.
   control::Server_Configuration_Fields requestConfiguration(Timeout timeout = kForever);
   std::map<std::string, std::string> requestVariables(Timeout timeout = kForever);
+  // Both of the above in one round trip, as a worker asks for them before its INIT_OK.
+  struct Settings {
+    control::Server_Configuration_Fields config;
+    std::map<std::string, std::string> vars;
+  };
+  Settings requestSettings(Timeout timeout = kForever);
   // The supervisor answers only when its entropy pool holds `bytes` bytes.
   std::string pureEntropy(uint32_t bytes, Timeout timeout = kForever);
   std::string pseudoRandom(uint32_t bytes, bool prefer_pure_entropy = false,
@@ -269,6 +280,9 @@ class Worker {
   std::function<bool(const control::Sys_Exit_Data&)> on_exit_;
   std::unordered_map<uint32_t, ReplyHandler> pending_;
   std::unordered_set<uint32_t> abandoned_;
+  // Replies awaited by a callAll, and those that arrived while it waited for another.
+  std::unordered_set<uint32_t> awaited_;
+  std::unordered_map<uint32_t, std::unique_ptr<queues::event>> early_;
   // Work found while blocked, done by the loop before it waits again, in order.
   std::deque<Callback> deferred_;
   const meter::Group* metrics_ = nullptr;
