@@ -28,10 +28,6 @@ void ioprim::nextReadArea() {
 
 // An area consumed entirely goes back to the stream at once, so the writer can reuse it even
 // while this reader waits for the next one.
-void ioprim::consumed(size_t n) {
-  consumedInArea(n);
-}
-
 void ioprim::areaDone() {
   size_t size = rsize_;
   rarea_ = nullptr;
@@ -47,7 +43,7 @@ ioprim& ioprim::readAcross(size_t n, void* dst) {
     std::memcpy(out, rarea_ + rused_, k);
     out += k;
     n -= k;
-    consumed(k);
+    consumedInArea(k);
   }
   return *this;
 }
@@ -58,7 +54,7 @@ ioprim& ioprim::readAppend(size_t n, std::string& out) {
     size_t k = std::min(n, rsize_ - rused_);
     out.append(reinterpret_cast<const char*>(rarea_ + rused_), k);
     n -= k;
-    consumed(k);
+    consumedInArea(k);
   }
   return *this;
 }

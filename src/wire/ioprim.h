@@ -128,7 +128,6 @@ class ioprim {
   [[noreturn]] void inputExceeded(const std::string& what) const;
   void nextAreaFor(size_t n);
   void nextReadArea();
-  void consumed(size_t n);
   void nextWriteArea();
 
   io::IStream* in_;

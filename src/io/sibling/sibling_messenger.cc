@@ -23,10 +23,6 @@ void ignoreSigpipe() {
   }
 }
 
-constexpr size_t slotOf(int32_t id) {
-  return static_cast<size_t>(id - kMinSiblingId);
-}
-
 }  // namespace
 
 siblingmessenger_conf_t siblingmessenger_conf_t::fromVariables(const Variables& vars,

@@ -159,8 +159,10 @@ class SiblingMessenger : public siblingmessenger_conf_t, public StackedSelectabl
   void init();
   void setupFifo();
   void openParentWriter(SiblingImplementation& parent, int channel);
+  // The slot of a valid sibling id in the per-sibling tables.
+  static constexpr size_t slotOf(int32_t id) { return static_cast<size_t>(id - kMinSiblingId); }
   SiblingImplementation* find(int32_t id) const {
-    return validSiblingId(id) ? impls_[static_cast<size_t>(id - kMinSiblingId)].get() : nullptr;
+    return validSiblingId(id) ? impls_[slotOf(id)].get() : nullptr;
   }
   SiblingImplementation& impl(int32_t id);
   SiblingImplementation& freshImpl(int32_t id);
