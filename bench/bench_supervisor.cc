@@ -2,7 +2,7 @@
 // directory), each figure next to a peer measured in the same run.
 //
 //   bench_supervisor [--rounds N] [--requests N] [--cycles N] [--idle SECONDS]
-//                    [benchmark options]
+//                    [--keep] [benchmark options]
 //
 //   Start/*        launch to "Vexlan: Spawned OK." (logged after "All children up and
 //                  running") with the default table, against starting (posix_spawn) and reaping
@@ -32,6 +32,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/epoll.h>
 #include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/statfs.h>
@@ -53,6 +54,7 @@
 #include <thread>
 #include <vector>
 
+#include "io/selectable.h"
 #include "queues/events_control.h"
 #include "sdk/worker.h"
 #include "wire/memory_stream.h"
@@ -75,6 +77,33 @@ const fs::path& binDir() {
   std::fprintf(stderr, "bench_supervisor: %s\n", what.c_str());
   std::exit(1);
 }
+
+// Ready when a file was written to since the last drain (inotify).
+class LogWatch : public io::Selectable {
+ public:
+  explicit LogWatch(const std::string& path) : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+    if (fd_ < 0 || ::inotify_add_watch(fd_, path.c_str(), IN_MODIFY) < 0) die("inotify " + path);
+  }
+  ~LogWatch() override {
+    leaveAllSelectors();
+    ::close(fd_);
+  }
+  void drain() {
+    char events[4096];
+    while (::read(fd_, events, sizeof events) > 0) {
+    }
+    ready_ = false;
+  }
+  std::string describe() const override { return "LogWatch"; }
+  bool isReady() const override { return ready_; }
+  int ioDescriptor() const override { return fd_; }
+  uint32_t ioInterest() const override { return ready_ ? 0 : uint32_t{EPOLLIN}; }
+  void ioReady(uint32_t) override { ready_ = true; }
+
+ private:
+  int fd_;
+  bool ready_ = false;
+};
 
 // ---- The client: this program as the server's extra process ----
 
@@ -117,13 +146,14 @@ int client() {
   out.flush();
 
   // Demand-load cycles: keygen is asked for, attaches and leaves at once. Its end is seen in
-  // the server log ("Process [keyg] successfully shut down"), looked at every millisecond
-  // while this worker's loop serves the leave handshakes it takes part in.
+  // the server log ("Process [keyg] successfully shut down"), looked at whenever the log grew
+  // (inotify), while this worker's loop serves the leave handshakes it takes part in.
   // Only what was added since the last look is read: the log grows with every cycle, and
   // this process shares the machine with the server it measures.
   const std::string log_file = std::getenv("BENCH_LOG");
   const std::string line = "Process [keyg] successfully";
   std::ifstream log(log_file);
+  LogWatch grew(log_file);
   std::string tail;
   int seen = 0;
   auto ended = [&] {
@@ -142,20 +172,19 @@ int client() {
   };
   int done = 0;
   auto start = Clock::now();
-  std::function<void()> check = [&] {
-    if (ended() > done) {
-      if (++done == cycles) {
-        out << "cycles " << done << " " << since(start) << "\n";
-        out << "done" << std::endl;
-        return;
-      }
-      w.requestSpawn(queues::QUEUE_KEYG);
+  auto check = [&] {
+    grew.drain();
+    if (done == cycles || ended() <= done) return;
+    if (++done == cycles) {
+      out << "cycles " << done << " " << since(start) << "\n";
+      out << "done" << std::endl;
+      return;
     }
-    w.after(std::chrono::milliseconds(1), check);
+    w.requestSpawn(queues::QUEUE_KEYG);
   };
   if (cycles > 0) {
+    w.watch(grew, check);
     w.requestSpawn(queues::QUEUE_KEYG);
-    w.after(std::chrono::milliseconds(1), check);
   } else {
     out << "done" << std::endl;
   }
@@ -185,19 +214,32 @@ class Server {
     env["RUNTIME_DIRECTORY"] = run.string();
     // A fixed name, whatever the run mode: the stop watches it for the moment no worker is left.
     env["VX_STATUS_FILE"] = (run / "status.json").string();
-    int err[2];
-    if (::pipe(err) != 0) die("pipe");
-    start_ = Clock::now();
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(err[1], 2);
-      ::close(err[0]);
-      for (const auto& [k, v] : env)
-        ::setenv(k.c_str(), v.c_str(), 1);
-      std::string exe = (binDir() / "vexland").string(), conf = (dir / "vexlan.conf").string();
-      ::execl(exe.c_str(), exe.c_str(), "-v", "-f", conf.c_str(), nullptr);
-      ::_exit(127);
+    // Started as the peers start theirs (posix_spawn): the launch is measured, not the copy of
+    // this process's page tables that a fork would add.
+    std::vector<std::string> envs;
+    for (char** e = environ; *e != nullptr; ++e) {
+      std::string kv = *e;
+      if (env.count(kv.substr(0, kv.find('='))) == 0) envs.push_back(kv);
     }
+    for (const auto& [k, v] : env)
+      envs.push_back(k + "=" + v);
+    std::vector<char*> envp;
+    for (std::string& kv : envs)
+      envp.push_back(kv.data());
+    envp.push_back(nullptr);
+    std::string exe = (binDir() / "vexland").string(), conf = (dir / "vexlan.conf").string();
+    char verbose[] = "-v", file[] = "-f";
+    char* argv[] = {exe.data(), verbose, file, conf.data(), nullptr};
+    int err[2];
+    if (::pipe2(err, O_CLOEXEC) != 0) die("pipe");
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    start_ = Clock::now();
+    if (::posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv, envp.data()) != 0) {
+      die("posix_spawn " + exe);
+    }
+    ::posix_spawn_file_actions_destroy(&actions);
     ::close(err[1]);
     err_ = err[0];
   }
@@ -414,6 +456,7 @@ struct Settings {
   int rounds = 3;
   int requests = 20000;
   int cycles = 100;
+  bool keep = false;  // leave the run directories (logs, status files) for inspection
   double idle = 6;
   fs::path base;
   fs::path run_base;  // runtime directories (status file, FIFOs): in memory where possible
@@ -612,6 +655,8 @@ int main(int argc, char** argv) {
       g.requests = std::max(1, std::atoi(argv[++i]));
     } else if (a == "--cycles" && i + 1 < argc) {
       g.cycles = std::max(1, std::atoi(argv[++i]));
+    } else if (a == "--keep") {
+      g.keep = true;
     } else if (a == "--idle" && i + 1 < argc) {
       g.idle = std::max(1.0, std::atof(argv[++i]));
     } else {
@@ -651,8 +696,12 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  fs::remove_all(g.base);
-  if (!g.run_base.empty()) fs::remove_all(g.run_base);
+  if (g.keep) {
+    std::printf("kept: %s %s\n", g.base.c_str(), g.run_base.c_str());
+  } else {
+    fs::remove_all(g.base);
+    if (!g.run_base.empty()) fs::remove_all(g.run_base);
+  }
 
   std::printf("\n");
   summary("start, all start-up workers up", "start", 1e3, "ms");
