@@ -26,6 +26,8 @@ void SiblingMessenger::readInput() {
     throw error::ESystemError("Error in " + reader_->describe(), reader_->error());
   }
   input_verified_ = false;
+  // A pass may end many handshakes at once (a line each): their lines leave together.
+  DiagnosticBatch lines;
   size_t n = reader_->size();
   if (n % 8 != 0) {
     // Nobody can tell where whole messages start: none of these bytes is used.
@@ -56,6 +58,7 @@ void SiblingMessenger::readChannel(ChannelReader& ch) {
     bool& flag;
     ~Unverify() { flag = false; }
   } unverify{input_verified_};
+  DiagnosticBatch lines;
   size_t n = ch.size();
   if (n % 8 != 0) {
     ch.consume(n);
@@ -369,6 +372,7 @@ void SiblingMessenger::markGone(SiblingImplementation& si) {
 }
 
 void SiblingMessenger::siblingGone(int32_t x) {
+  DiagnosticBatch lines;
   SiblingImplementation& si = impl(x);
   if (si.gone_) {
     siblingDiagnostic("Double siblingGone() marking, exiting early.");
