@@ -75,10 +75,14 @@ void makePipe(Fd& read_end, Fd& write_end) {
   write_end.fd = p[1];
 }
 
-std::string ownDirectory() {
-  std::error_code ec;
-  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::string() : exe.parent_path().string();
+// Where our own executable lies: read once, as it cannot change while we run.
+const std::string& ownDirectory() {
+  static const std::string dir = [] {
+    std::error_code ec;
+    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : exe.parent_path().string();
+  }();
+  return dir;
 }
 
 std::string searchPath() {
@@ -203,10 +207,18 @@ VX_CHILD_SIDE int childEntry(void* plan) {
 }
 
 // The child's stack: enough for the system call wrappers and the dynamic linker's binding of
-// their first calls.
+// their first calls. One per thread, kept for every later start: the child is done with it when
+// clone returns (it has exec'd or exited), and mapping a fresh one each time cost a map, the
+// child's page faults on it and an unmap with its TLB flush per start.
 class ChildStack {
  public:
   static constexpr size_t kSize = 256 * 1024;
+  static void* top() {
+    thread_local ChildStack stack;
+    return stack.base_ + kSize;
+  }
+
+ private:
   ChildStack() {
     void* p = ::mmap(nullptr, kSize, PROT_READ | PROT_WRITE,
                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
@@ -216,9 +228,7 @@ class ChildStack {
   ~ChildStack() { ::munmap(base_, kSize); }
   ChildStack(const ChildStack&) = delete;
   ChildStack& operator=(const ChildStack&) = delete;
-  void* top() const { return base_ + kSize; }
 
- private:
   char* base_;
 };
 
@@ -311,11 +321,11 @@ void Process::start(const ProcessSpec& spec) {
   // neither process takes copy-on-write faults afterwards, which made a fork several times
   // dearer than this. Our waiting is no loss: the exec report below waits for the same moment.
   // The child starts with every signal blocked until it has reset the dispositions.
-  ChildStack stack;
+  void* stack_top = ChildStack::top();
   sigset_t all, old;
   ::sigfillset(&all);
   ::pthread_sigmask(SIG_SETMASK, &all, &old);
-  pid_t pid = ::clone(childEntry, stack.top(), CLONE_VM | CLONE_VFORK | SIGCHLD, &plan);
+  pid_t pid = ::clone(childEntry, stack_top, CLONE_VM | CLONE_VFORK | SIGCHLD, &plan);
   int clone_errno = errno;
   ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
   if (pid < 0) error::throwSystemError("Unable to execute: " + spec.program, clone_errno);
