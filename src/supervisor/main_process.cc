@@ -29,6 +29,9 @@ TimeValue netcheckInterval() {
                          TimeValue(config::NetCheckWatcher::kIntervalSeconds, 0));
 }
 
+// The longest the status file lags behind a loop that is never idle.
+const TimeValue kMaxStatusDelay(0, 100000);
+
 }  // namespace
 
 MainProcess::MainProcess(io::Signal& shutdown, control::Server_Configuration_Fields& cfg,
@@ -65,6 +68,7 @@ MainProcess::~MainProcess() {
   if (selector_.contains(netcheck_timer_)) selector_.remove(netcheck_timer_);
   if (selector_.contains(stall_timer_)) selector_.remove(stall_timer_);
   if (selector_.contains(shutdown_)) selector_.remove(shutdown_);
+  if (selector_.contains(status_timer_)) selector_.remove(status_timer_);
 }
 
 void MainProcess::watch(io::Selectable& s, Handler handler) {
@@ -81,6 +85,7 @@ void MainProcess::start(const std::vector<WorkerEntry>& startup) {
   watch(stall_timer_, makeClosure(this, &MainProcess::onStallTimer));
   watch(entry::logRotationSignal(), makeClosure(this, &MainProcess::onLogRotation));
   watch(reaper_.signal(), makeClosure(this, &MainProcess::onChildSignal));
+  watch(status_timer_, makeClosure(this, &MainProcess::onStatusTimer));
 
   std::string saved = vars_.get(config::kEntropyVariable);
   if (!saved.empty()) entropy_.restore(saved);
@@ -121,6 +126,8 @@ void MainProcess::run() {
                              : e.what());
     }
   }
+  // The last worker is gone: the file says so before the state is saved.
+  if (status_dirty_) writeStatus(serverState());
   if (shutting_down_) {
     const TimeValue took = TimeValue::now() - shutdown_began_;
     meters_.shutdown.record(took);
@@ -135,11 +142,36 @@ void MainProcess::afterHandler() {
     slog(std::string("Error rotating logs: ") + e.what());
   }
   entropy_.service();
+  // The registry's disk writes overlap the workers' exits instead of following them.
+  if (!state_saved_ && nothingMoreToHear()) saveState();
+  if (status_dirty_ && TimeValue::now() - status_dirty_since_ >= kMaxStatusDelay) {
+    writeStatus(serverState());
+  }
+}
+
+void MainProcess::statusChanged() {
+  if (status_dirty_) return;
+  status_dirty_ = true;
+  status_dirty_since_ = TimeValue::now();
+  status_timer_.set(status_dirty_since_);
+}
+
+void MainProcess::onStatusTimer() {
   if (status_dirty_) writeStatus(serverState());
 }
 
 void MainProcess::saveState() {
+  if (state_saved_) return;
+  state_saved_ = true;
   vars_.store({{config::kEntropyVariable, entropy_.save()}});
+}
+
+bool MainProcess::nothingMoreToHear() const {
+  if (!shutting_down_) return false;
+  for (const auto& [q, r] : registry_.records()) {
+    if (!r->istream_eos && !smparent_->leaveAcknowledged(q)) return false;
+  }
+  return true;
 }
 
 void MainProcess::spawnWorker(WorkerEntry entry) {
@@ -306,6 +338,7 @@ ServerStatus MainProcess::status(const std::string& state, bool figures) const {
 
 void MainProcess::writeStatus(const std::string& state) {
   status_dirty_ = false;
+  status_timer_.set(TimeValue::never());
   std::string err = status_.write(status(state, false));
   if (!err.empty() && err != status_error_) slog("Cannot update the status file: " + err);
   status_error_ = err;

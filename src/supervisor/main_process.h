@@ -76,6 +76,8 @@ class MainProcess : private MetricBroker::Outbox,
   void run();
   // The end of an orderly run: the entropy pool goes into the variable "entropy", and the
   // variables into the registry.
+  // Saves the entropy pool to the registry, once: during a stop as soon as no worker can send
+  // anything more (every one left in order), so that the save overlaps their exits.
   void saveState();
   // The emergency path: every worker killed at once, then reaped.
   void killAll();
@@ -103,6 +105,7 @@ class MainProcess : private MetricBroker::Outbox,
   void onLogRotation();
   void onChildSignal();
   void onStallTimer();
+  void onStatusTimer();
 
   // Spawning.
   void spawnWorker(WorkerEntry entry);
@@ -143,7 +146,11 @@ class MainProcess : private MetricBroker::Outbox,
   [[noreturn]] void emergency(const std::string& text);
 
   void afterHandler();
-  void statusChanged() { status_dirty_ = true; }
+  // True during a stop once no remaining worker can send an event (all left in order).
+  bool nothingMoreToHear() const;
+  // The file is rewritten once the loop has nothing ready (the status timer falls due only
+  // then), so a burst of changes (a start, a stop) costs one write, not one per handler.
+  void statusChanged();
   void writeStatus(const std::string& state);
   // The status as the file shows it; with `figures`, also what the supervisor counts per
   // worker (for the admin channel).
@@ -197,6 +204,9 @@ class MainProcess : private MetricBroker::Outbox,
   util::RateLimit progress_dumps_{kMinProgressDumpInterval};
   StatusFile status_;
   bool status_dirty_ = true;
+  bool state_saved_ = false;
+  TimeValue status_dirty_since_;  // a loop that is never idle still writes it this often
+  io::Timer status_timer_;
   std::string status_error_;  // the last failure to write it, reported once
   TimeValue started_;
   TimeValue shutdown_began_;

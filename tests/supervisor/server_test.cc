@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <iterator>
@@ -200,6 +201,37 @@ TEST(Server, VariablesAndTheEntropyPoolSurviveARestart) {
   ASSERT_TRUE(s.waitUp());
   EXPECT_EQ(s.stop().status, 0);
   EXPECT_THAT(s.log(), Not(HasSubstr("entropy=")));
+}
+
+// The entropy pool is saved as soon as no worker can send anything more, while workers that
+// have left are still ending: the registry's disk writes overlap their exits.
+TEST(Server, TheEntropyPoolIsSavedWhileWorkersThatHaveLeftAreStillEnding) {
+  Server s;
+  // Every other worker depends on dbms, so dbms is told to leave last: once it has left, nobody
+  // can send anything more, and it lingers before it ends.
+  std::map<std::string, std::string> env = {{"VXW_DBMS_LINGER_MS", "2500"}};
+  for (const char* sname : {"TSDB", "SCHD", "SKIO", "BRDC", "UPLN", "GRID"})
+    env[std::string("VXW_") + sname + "_DEPEND_ON"] = "dbms";
+  s.start(env);
+  ASSERT_TRUE(s.waitUp());
+  const pid_t dbms = s.workerPid("vexlan-dbms.exe");
+  ASSERT_GT(dbms, 0);
+  // The save is a commit: it grows the registry's write-ahead log, which is looked at without
+  // taking any lock the server could wait for.
+  const std::string wal = s.dir() + "/registry-machine.db-wal";
+  auto walSize = [&] {
+    struct stat st {};
+    return ::stat(wal.c_str(), &st) == 0 ? st.st_size : off_t{-1};
+  };
+  const off_t before = walSize();
+  ASSERT_EQ(::kill(s.program().pid(), SIGINT), 0);
+  const auto until = std::chrono::steady_clock::now() + 2s;
+  while (walSize() == before && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(10ms);
+  EXPECT_NE(walSize(), before) << s.log();
+  EXPECT_EQ(::kill(dbms, 0), 0) << "dbms ended before the save";
+  EXPECT_EQ(s.wait().status, 0) << s.log();
+  EXPECT_NE(savedVariables(s)["entropy"], "");
 }
 
 TEST(Server, WorkersNeitherSeeNorSetTheSavedEntropyAndAKnownPoolDecidesNothing) {

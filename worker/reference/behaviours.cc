@@ -89,6 +89,8 @@ Behaviours Behaviours::parse(const std::map<std::string, std::string>& vars,
       b.trace = flag(full, value);
     } else if (key == "PING") {
       b.ping_ms = number(full, value);
+    } else if (key == "LINGER_MS") {
+      b.linger_ms = number(full, value);
     }
   }
   return b;
@@ -142,6 +144,7 @@ Test behaviours, from the environment (<SNAME>: the short name in upper case, e.
                                        supervisor (SYSTEM_LOG_REQUEST)
   VXW_<SNAME>_PING=<interval-ms>       after INIT_OK, ask the supervisor for random bytes every
                                        interval and log "ping answered in <us> us" through it
+  VXW_<SNAME>_LINGER_MS=<ms>           once the leave is done, wait that long before exiting
 
 Exit codes: 0 orderly end; the EXIT code; 1 error (a bad variable, an exception);
 2 the supervisor went away.

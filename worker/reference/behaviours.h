@@ -52,6 +52,8 @@ struct Behaviours {
   // PING=<interval-ms>: after INIT_OK, asks the supervisor for random bytes every interval and
   // logs how long each answer took ("ping answered in <us> us"), through the supervisor.
   int ping_ms = 0;
+  // LINGER_MS=<ms>: once its leave is done, stays that long before the process ends.
+  int linger_ms = 0;
 
   // From the variables named prefix + NAME ("VXW_DBMS_"). A value that cannot be used raises
   // error::EParseError naming the variable; an unknown NAME is ignored.

@@ -2,10 +2,12 @@
 #include <spdlog/sinks/stdout_sinks.h>
 #include <spdlog/spdlog.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <thread>
 
 #include "meter/registry.h"
 #include "queues/worker_table.h"
@@ -64,6 +66,7 @@ int main(int argc, char** argv) {
     }
     meter::Registry::start();
     worker::Worker w(identity);
+    const int linger_ms = behaviours.linger_ms;
     reference::ReferenceWorker ref(w, std::move(behaviours));
     const int code = ref.run();
     // Done, and the leave is acknowledged: what the destructors would still do is give memory
@@ -73,6 +76,7 @@ int main(int argc, char** argv) {
     w.messenger().flush();
     spdlog::default_logger()->flush();
     std::cout.flush();
+    if (linger_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(linger_ms));
     std::_Exit(code);
   } catch (const worker::ESupervisorGone& e) {
     spdlog::error("{}", e.what());

@@ -60,6 +60,12 @@ class SiblingMessengerParent : public Passable {
   // Shutdown bookkeeping of the handshake: the children that asked to leave and, for each,
   // the siblings whose acknowledgement is still awaited.
   std::map<int32_t, std::set<int32_t>>& shuttingDown() { return shutting_down_; }
+  // True once every peer has acknowledged the leave of `id` and the parent has told it so:
+  // all it sent has been read, and what is left of it is its exit.
+  bool leaveAcknowledged(int32_t id) const {
+    auto it = shutting_down_.find(id);
+    return it != shutting_down_.end() && it->second.empty();
+  }
 
  private:
   FifoDirectory dir_;
