@@ -38,10 +38,13 @@ void openOrCreate(Registry& root, const std::string& path, const char* parentFai
 }  // namespace
 
 void read_registry(Registry& root, const std::string& path, ConfigMap& map, bool create) {
-  if (create) {
+  // A key that exists is only opened, created or not: creating it is a write of its own (the
+  // database's write lock and a commit) that every start of the server paid for nothing.
+  if (int rc = root.openKey(path)) {
+    if (!create) {
+      throw error::syserror("Cannot open path " + quote(path) + " returncode " + util::dec(rc), rc);
+    }
     openOrCreate(root, path, "Cannot hardopen path ");
-  } else if (int rc = root.openKey(path)) {
-    throw error::syserror("Cannot open path " + quote(path) + " returncode " + util::dec(rc), rc);
   }
   std::vector<RegistryValue> values;
   if (int rc = root.readValues(path, values)) {

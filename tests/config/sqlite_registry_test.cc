@@ -220,6 +220,25 @@ int withPrivateTmpfs(const std::string& dir, const std::function<int()>& fn) {
   return WIFEXITED(status) && WEXITSTATUS(status) != 255 ? WEXITSTATUS(status) : -1;
 }
 
+// Reading a key that exists, with `create`, takes no write lock: a server starting while
+// another process writes the registry reads its variables at once.
+TEST(SqliteRegistry, AnExistingKeyIsReadWhileAnotherConnectionHoldsTheWriteLock) {
+  vxtest::TempDir dir;
+  ScopedEnv busy("VX_REGISTRY_BUSY_MS", "100");
+  const std::string file = dir.file("r.db");
+  SqliteRegistry reg(file, registrySkeleton(RegistryRoot::Machine));
+  write_registry(reg, kKey, {{"colour", "blue"}});
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(file.c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  SqliteRegistry reader(file, registrySkeleton(RegistryRoot::Machine));
+  ConfigMap m;
+  EXPECT_NO_THROW(read_registry(reader, kKey, m, true));
+  EXPECT_EQ(m["colour"].value, "blue");
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+}
+
 TEST(SqliteRegistry, AReadOnlyOrFullFileSystemIsReportedAsSuch) {
   vxtest::TempDir dir;
   const std::string mnt = dir.file("mnt");
