@@ -39,6 +39,9 @@ class Registry {
   virtual int writeValues(const std::string& path,
                           const std::vector<std::pair<std::string, std::string>>& values,
                           std::string& failed) = 0;
+  // Gives back what an open database holds (its connection, its write-ahead log folded into the
+  // file); the next call opens it again. Nothing for a back end without such state.
+  virtual void release() {}
 };
 
 // Loads the values of root\path into `map` as {text up to its first NUL, enumeration index

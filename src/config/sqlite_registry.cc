@@ -101,6 +101,12 @@ std::vector<std::string> registrySkeleton(RegistryRoot root) {
 SqliteRegistry::SqliteRegistry(std::string file, std::vector<std::string> skeleton)
     : file_(std::move(file)), skeleton_(std::move(skeleton)) {}
 
+void SqliteRegistry::release() {
+  // Closing the last connection checkpoints the write-ahead log into the database and removes it.
+  sqlite3_close_v2(db_);
+  db_ = nullptr;
+}
+
 SqliteRegistry::~SqliteRegistry() {
   sqlite3_close_v2(db_);
 }

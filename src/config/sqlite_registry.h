@@ -36,6 +36,7 @@ class SqliteRegistry : public Registry {
   // saved entropy) with its directory and `skeleton`.
   SqliteRegistry(std::string file, std::vector<std::string> skeleton);
   ~SqliteRegistry() override;
+  void release() override;
   SqliteRegistry(const SqliteRegistry&) = delete;
   SqliteRegistry& operator=(const SqliteRegistry&) = delete;
 

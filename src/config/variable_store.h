@@ -37,6 +37,11 @@ class VariableStore {
   // that read that is not an error::Exception writes "Caught fatal exception reading system
   // variables" to standard error and ends the process with exit code 1.
   void store(const Vars& updates);
+  // Closes both registries until the next load or store (see Registry::release).
+  void release() {
+    user_.release();
+    machine_.release();
+  }
 
  private:
   void readFrom(Registry& root, bool create);

@@ -69,6 +69,7 @@ MainProcess::~MainProcess() {
   if (selector_.contains(stall_timer_)) selector_.remove(stall_timer_);
   if (selector_.contains(shutdown_)) selector_.remove(shutdown_);
   if (selector_.contains(status_timer_)) selector_.remove(status_timer_);
+  if (selector_.contains(orphan_timer_)) selector_.remove(orphan_timer_);
 }
 
 void MainProcess::watch(io::Selectable& s, Handler handler) {
@@ -86,6 +87,7 @@ void MainProcess::start(const std::vector<WorkerEntry>& startup) {
   watch(entry::logRotationSignal(), makeClosure(this, &MainProcess::onLogRotation));
   watch(reaper_.signal(), makeClosure(this, &MainProcess::onChildSignal));
   watch(status_timer_, makeClosure(this, &MainProcess::onStatusTimer));
+  watch(orphan_timer_, makeClosure(this, &MainProcess::onOrphanTimer));
 
   std::string saved = vars_.get(config::kEntropyVariable);
   if (!saved.empty()) entropy_.restore(saved);
@@ -164,6 +166,9 @@ void MainProcess::saveState() {
   if (state_saved_) return;
   state_saved_ = true;
   vars_.store({{config::kEntropyVariable, entropy_.save()}});
+  // The last write of the run: folding the registry's log into its file now, while workers
+  // that have left are still ending, keeps that disk wait off the end of the stop.
+  vars_.release();
 }
 
 bool MainProcess::nothingMoreToHear() const {
@@ -265,6 +270,14 @@ void MainProcess::drainStderr(VexlanProcess& p) {
 }
 
 void MainProcess::onChildSignal() {
+  // Our workers are reaped through their pidfds. The look for orphans (a listing of our
+  // children) waits until the loop is idle, so that a burst of ends, a stop, costs one look.
+  reaper_.signal().reset();
+  orphan_timer_.set(TimeValue::now());
+}
+
+void MainProcess::onOrphanTimer() {
+  orphan_timer_.set(TimeValue::never());
   for (pid_t pid : reaper_.reap([this](pid_t pid) { return isWorkerPid(pid); }))
     slog("Reaped process " + std::to_string(pid) + ", left behind by a worker");
 }

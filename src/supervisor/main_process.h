@@ -106,6 +106,7 @@ class MainProcess : private MetricBroker::Outbox,
   void onChildSignal();
   void onStallTimer();
   void onStatusTimer();
+  void onOrphanTimer();
 
   // Spawning.
   void spawnWorker(WorkerEntry entry);
@@ -207,6 +208,7 @@ class MainProcess : private MetricBroker::Outbox,
   bool state_saved_ = false;
   TimeValue status_dirty_since_;  // a loop that is never idle still writes it this often
   io::Timer status_timer_;
+  io::Timer orphan_timer_;    // due when a child ended: look for orphans once the loop is idle
   std::string status_error_;  // the last failure to write it, reported once
   TimeValue started_;
   TimeValue shutdown_began_;

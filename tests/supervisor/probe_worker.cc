@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -147,6 +148,29 @@ class Probe {
     }
     if (step.rfind("slow:", 0) == 0) return slow(std::atoi(step.c_str() + 5));
     if (step == "scribble") return scribble();
+    if (step == "orphan") {
+      // A process left behind: its parent, a child of ours, ends at once, so it is handed to
+      // the supervisor (a subreaper), which must reap it when it ends 200 ms later.
+      int p[2];
+      if (::pipe(p) != 0) return;
+      pid_t child = ::fork();
+      if (child == 0) {
+        pid_t grandchild = ::fork();
+        if (grandchild == 0) {
+          ::usleep(200000);
+          ::_exit(0);
+        }
+        [[maybe_unused]] ssize_t n = ::write(p[1], &grandchild, sizeof grandchild);
+        ::_exit(0);
+      }
+      ::waitpid(child, nullptr, 0);
+      pid_t orphan = -1;
+      [[maybe_unused]] ssize_t n = ::read(p[0], &orphan, sizeof orphan);
+      ::close(p[0]);
+      ::close(p[1]);
+      out_ << "orphan " << orphan << std::endl;
+      return;
+    }
     if (step == "stray") {
       // A wild pointer into the database worker's area.
       io::SiblingMessenger::SiblingRef dbms = w_.messenger().findSibling(queues::QUEUE_DBMS);

@@ -203,6 +203,20 @@ TEST(Server, VariablesAndTheEntropyPoolSurviveARestart) {
   EXPECT_THAT(s.log(), Not(HasSubstr("entropy=")));
 }
 
+// A worker's child that outlives its parent is handed to the supervisor, which reaps it when
+// it ends (the look for such orphans waits until the loop is idle).
+TEST(Server, ProcessesLeftBehindByAWorkerAreReaped) {
+  Server s;
+  const std::string out = s.dir() + "/probe.out";
+  s.start(vxtest::probeWorker("orphan", out));
+  ASSERT_TRUE(waitFile(out, "done")) << vxtest::readFile(out) << s.log();
+  std::smatch m;
+  const std::string answers = vxtest::readFile(out);
+  ASSERT_TRUE(std::regex_search(answers, m, std::regex("orphan ([0-9]+)\n"))) << answers;
+  EXPECT_TRUE(s.waitLog("Reaped process " + m[1].str() + ", left behind by a worker")) << s.log();
+  EXPECT_EQ(s.stop().status, 0);
+}
+
 // The entropy pool is saved as soon as no worker can send anything more, while workers that
 // have left are still ending: the registry's disk writes overlap their exits.
 TEST(Server, TheEntropyPoolIsSavedWhileWorkersThatHaveLeftAreStillEnding) {
