@@ -74,10 +74,9 @@ class MainProcess : private MetricBroker::Outbox,
   void start(const std::vector<WorkerEntry>& startup);
   // The main loop, until the last worker has gone.
   void run();
-  // The end of an orderly run: the entropy pool goes into the variable "entropy", and the
-  // variables into the registry.
-  // Saves the entropy pool to the registry, once: during a stop as soon as no worker can send
-  // anything more (every one left in order), so that the save overlaps their exits.
+  // The end of an orderly run, once: the entropy pool goes into the variable "entropy", the
+  // variables into the registry, and the registry is closed. A stop does it as soon as no
+  // worker can send anything more (every one left in order), so that it overlaps their exits.
   void saveState();
   // The emergency path: every worker killed at once, then reaped.
   void killAll();
