@@ -109,8 +109,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The build keeps its debug information; the packaged programs do without it.
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_SERVER_PACKAGE_NAME vexlan)
-# postinst creates the user vexlan, postrm removes it on purge.
-set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "adduser")
+# postinst creates the user vexlan, postrm removes it on purge. vexland loads libsystemd when
+# it runs as a service (not linked, so shlibdeps cannot see it).
+set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "adduser, libsystemd0")
 set(CPACK_DEBIAN_SERVER_DESCRIPTION
     "vexland supervises the monitoring workers; vexlanctl checks its configuration, edits its registry and shows what runs.")
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
