@@ -144,8 +144,13 @@ void MainProcess::afterHandler() {
     slog(std::string("Error rotating logs: ") + e.what());
   }
   entropy_.service();
-  // The registry's disk writes overlap the workers' exits instead of following them.
-  if (!state_saved_ && nothingMoreToHear()) saveState();
+  if (shutting_down_) {
+    // Notices wait for the end of the loop's pass, and a stop's pass also logs what every
+    // worker wrote: what leaving workers wait for (the acknowledgements of their leaves) goes
+    // out after each handler instead.
+    smparent_->messenger().flush();
+    if (!state_saved_ && nothingMoreToHear()) saveState();
+  }
   if (status_dirty_ && TimeValue::now() - status_dirty_since_ >= kMaxStatusDelay) {
     writeStatus(serverState());
   }
@@ -171,10 +176,19 @@ void MainProcess::saveState() {
   vars_.release();
 }
 
-bool MainProcess::nothingMoreToHear() const {
-  if (!shutting_down_) return false;
+bool MainProcess::nothingMoreToHear() {
   for (const auto& [q, r] : registry_.records()) {
-    if (!r->istream_eos && !smparent_->leaveAcknowledged(q)) return false;
+    if (r->istream_eos) continue;
+    // A worker sends no event once its leave is acknowledged, nor anything once the messenger
+    // counts it as gone (it finished its leave, or was interrupted)...
+    if (!smparent_->leaveAcknowledged(q) && !(r->connected() && r->sibling().gone())) {
+      return false;
+    }
+    // ... but what it sent before may still wait to be handled.
+    if (r->connected() && (!r->sibling().drained() || r->prim().readPending() > 0 ||
+                           r->input().holding() || r->input().partial())) {
+      return false;
+    }
   }
   return true;
 }

@@ -76,7 +76,8 @@ class MainProcess : private MetricBroker::Outbox,
   void run();
   // The end of an orderly run, once: the entropy pool goes into the variable "entropy", the
   // variables into the registry, and the registry is closed. A stop does it as soon as no
-  // worker can send anything more (every one left in order), so that it overlaps their exits.
+  // worker can send anything more (every one left in order, or is gone) and all they sent has
+  // been handled, so that it overlaps their exits.
   void saveState();
   // The emergency path: every worker killed at once, then reaped.
   void killAll();
@@ -146,8 +147,9 @@ class MainProcess : private MetricBroker::Outbox,
   [[noreturn]] void emergency(const std::string& text);
 
   void afterHandler();
-  // True during a stop once no remaining worker can send an event (all left in order).
-  bool nothingMoreToHear() const;
+  // True during a stop once no remaining worker can send an event (all left in order) and
+  // nothing any of them sent waits to be handled.
+  bool nothingMoreToHear();
   // The file is rewritten once the loop has nothing ready (the status timer falls due only
   // then), so a burst of changes (a start, a stop) costs one write, not one per handler.
   void statusChanged();

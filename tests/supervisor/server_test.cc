@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <iterator>
 #include <map>
@@ -244,6 +245,47 @@ TEST(Server, TheEntropyPoolIsSavedWhileWorkersThatHaveLeftAreStillEnding) {
     std::this_thread::sleep_for(10ms);
   EXPECT_NE(walSize(), before) << s.log();
   EXPECT_EQ(::kill(dbms, 0), 0) << "dbms ended before the save";
+  EXPECT_EQ(s.wait().status, 0) << s.log();
+  EXPECT_NE(savedVariables(s)["entropy"], "");
+}
+
+// The save waits for the disk (here: for another program's write lock); the workers, whose
+// leaves are all acknowledged by then, must not wait for it.
+TEST(Server, NoWorkerWaitsForTheSaveOfTheState) {
+  Server s;
+  std::map<std::string, std::string> env = {{"VX_REGISTRY_BUSY_MS", "10000"}};
+  s.start(env);
+  ASSERT_TRUE(s.waitUp());
+  const pid_t server = s.program().pid();
+  std::vector<pid_t> workers;
+  std::istringstream children(vxtest::readFile("/proc/" + std::to_string(server) + "/task/" +
+                                               std::to_string(server) + "/children"));
+  for (pid_t pid; children >> pid;)
+    workers.push_back(pid);
+  ASSERT_FALSE(workers.empty());
+  std::vector<sqlite3*> holders;
+  for (const char* file : {"/registry-user.db", "/registry-machine.db"}) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((s.dir() + file).c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    holders.push_back(db);
+  }
+  // A worker that has ended is a zombie until the server, busy with the save, reaps it.
+  auto ended = [](pid_t pid) {
+    const std::string stat = vxtest::readFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t paren = stat.rfind(')');
+    return paren == std::string::npos || stat.compare(paren + 1, 2, " Z") == 0;
+  };
+  ASSERT_EQ(::kill(server, SIGINT), 0);
+  const auto until = std::chrono::steady_clock::now() + 5s;
+  auto all_ended = [&] { return std::all_of(workers.begin(), workers.end(), ended); };
+  while (!all_ended() && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(10ms);
+  EXPECT_TRUE(all_ended()) << "a worker waited for the save";
+  for (sqlite3* db : holders) {
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+  }
   EXPECT_EQ(s.wait().status, 0) << s.log();
   EXPECT_NE(savedVariables(s)["entropy"], "");
 }

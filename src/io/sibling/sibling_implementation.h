@@ -65,6 +65,8 @@ class SiblingMessenger::SiblingImplementation : public RefCounted {
   bool fifoOpen() const { return writer_.isOpen(); }
   bool shutdownPending() const { return shutdown_pending_; }
   size_t unread() const { return received_.count; }
+  // No message of its waits to be read (its end-of-stream marker aside).
+  bool drained() const { return received_.count <= (null_added_ ? 1u : 0u); }
   // The input stream has been read to its end: the next read would raise EEndOfStream. A
   // reader that expects the end (every peer's stream ends when we leave) asks this instead of
   // paying for the exception.
