@@ -206,6 +206,10 @@ OsSelector::Spin OsSelector::pollFirst(int64_t timeout_us, BlockingReadable* sol
   if (epfd_ < 0 || off) return Spin::No;
   int64_t now = monotonicNs();
   if (!spin_.shouldSpin(now)) return Spin::No;
+  if (spin_.preempted(threadPreemptions())) {
+    spin_.spun(false);
+    return Spin::No;
+  }
   // Never past the time-out (compared in microseconds: a far deadline must not overflow).
   int64_t until =
       now + (timeout_us < 0 || timeout_us >= SpinPolicy::kBudgetNs / 1000 ? SpinPolicy::kBudgetNs

@@ -1,5 +1,6 @@
 #include "io/spin_policy.h"
 
+#include <sys/resource.h>
 #include <time.h>
 
 #include <algorithm>
@@ -27,6 +28,12 @@ void SpinPolicy::spun(bool found) {
   pays_ = false;
   skip_ = backoff_;
   backoff_ = std::min(backoff_ * 2, kMaxBackoff);
+}
+
+uint64_t threadPreemptions() {
+  struct rusage ru {};
+  ::getrusage(RUSAGE_THREAD, &ru);
+  return static_cast<uint64_t>(ru.ru_nivcsw);
 }
 
 int64_t monotonicNs() {

@@ -9,7 +9,10 @@
 // it polls again only after `backoff` waits, a number that doubles with every poll that fails
 // (up to kMaxBackoff) and is reset by one that succeeds. Two processes that answer each other
 // from two CPUs keep polling; a peer that shares our CPU cannot answer while we poll, so such
-// a loop soon stops trying and wastes at most one budget in kMaxBackoff waits.
+// a loop soon stops trying and wastes at most one budget in kMaxBackoff waits. A thread that
+// was preempted since its last wait shares its CPU with processes that have work (a start of
+// the server: more processes than CPUs): its wait does not poll and counts as a poll that
+// failed, since polling would only take the CPU from them.
 #pragma once
 
 #include <cstdint>
@@ -29,13 +32,24 @@ class SpinPolicy {
   bool shouldSpin(int64_t now);
   // The poll found something, or used up its budget.
   void spun(bool found);
+  // `preemptions`: how often the thread has been preempted so far (threadPreemptions()). True
+  // when that grew since the last call: the wait should not poll (and call spun(false)).
+  bool preempted(uint64_t preemptions) {
+    const bool grew = preemptions != preemptions_;
+    preemptions_ = preemptions;
+    return grew;
+  }
 
  private:
   int64_t last_io_ = INT64_MIN / 2;
   bool pays_ = false;
   uint32_t skip_ = 0;
   uint32_t backoff_ = kMinBackoff;
+  uint64_t preemptions_ = 0;
 };
+
+// Involuntary context switches of the calling thread so far.
+uint64_t threadPreemptions();
 
 // CLOCK_MONOTONIC in nanoseconds.
 int64_t monotonicNs();

@@ -57,5 +57,20 @@ TEST(SpinPolicy, ASuccessfulPollKeepsPollingAndResetsTheBackoff) {
   EXPECT_EQ(waitsUntilPoll(p, kT0), 16);
 }
 
+// A thread that was preempted since its last wait shares its CPU with processes that have
+// work: the caller skips the poll and reports it as failed, which backs off like one.
+TEST(SpinPolicy, APreemptedThreadBacksOffLikeAFailedPoll) {
+  SpinPolicy p;
+  p.sawIo(kT0);
+  EXPECT_FALSE(p.preempted(0));
+  EXPECT_FALSE(p.preempted(0)) << "no preemption since the last wait";
+  EXPECT_TRUE(p.preempted(3));
+  ASSERT_TRUE(p.shouldSpin(kT0));
+  p.spun(false);
+  EXPECT_EQ(waitsUntilPoll(p, kT0), static_cast<int>(SpinPolicy::kMinBackoff));
+  EXPECT_FALSE(p.preempted(3));
+  EXPECT_TRUE(p.preempted(4));
+}
+
 }  // namespace
 }  // namespace vxtest
