@@ -249,6 +249,37 @@ TEST(Server, TheEntropyPoolIsSavedWhileWorkersThatHaveLeftAreStillEnding) {
   EXPECT_NE(savedVariables(s)["entropy"], "");
 }
 
+// Holds the write lock of both registries of a test server, as another program would, until
+// release() or its end.
+class RegistryWriteLock {
+ public:
+  explicit RegistryWriteLock(const Server& s) {
+    for (const char* file : {"/registry-user.db", "/registry-machine.db"}) {
+      sqlite3* db = nullptr;
+      if (sqlite3_open((s.dir() + file).c_str(), &db) == SQLITE_OK &&
+          sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK) {
+        held_.push_back(db);
+      } else {
+        sqlite3_close(db);
+      }
+    }
+  }
+  ~RegistryWriteLock() { release(); }
+  RegistryWriteLock(const RegistryWriteLock&) = delete;
+  RegistryWriteLock& operator=(const RegistryWriteLock&) = delete;
+  bool held() const { return held_.size() == 2; }
+  void release() {
+    for (sqlite3* db : held_) {
+      sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+      sqlite3_close(db);
+    }
+    held_.clear();
+  }
+
+ private:
+  std::vector<sqlite3*> held_;
+};
+
 // The save waits for the disk (here: for another program's write lock); the workers, whose
 // leaves are all acknowledged by then, must not wait for it.
 TEST(Server, NoWorkerWaitsForTheSaveOfTheState) {
@@ -263,13 +294,8 @@ TEST(Server, NoWorkerWaitsForTheSaveOfTheState) {
   for (pid_t pid; children >> pid;)
     workers.push_back(pid);
   ASSERT_FALSE(workers.empty());
-  std::vector<sqlite3*> holders;
-  for (const char* file : {"/registry-user.db", "/registry-machine.db"}) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((s.dir() + file).c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-    holders.push_back(db);
-  }
+  RegistryWriteLock lock(s);
+  ASSERT_TRUE(lock.held());
   // A worker that has ended is a zombie until the server, busy with the save, reaps it.
   auto ended = [](pid_t pid) {
     const std::string stat = vxtest::readFile("/proc/" + std::to_string(pid) + "/stat");
@@ -282,10 +308,7 @@ TEST(Server, NoWorkerWaitsForTheSaveOfTheState) {
   while (!all_ended() && std::chrono::steady_clock::now() < until)
     std::this_thread::sleep_for(10ms);
   EXPECT_TRUE(all_ended()) << "a worker waited for the save";
-  for (sqlite3* db : holders) {
-    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
-  }
+  lock.release();
   EXPECT_EQ(s.wait().status, 0) << s.log();
   EXPECT_NE(savedVariables(s)["entropy"], "");
 }
@@ -349,13 +372,8 @@ TEST(Server, ABusyRegistryFailsTheStoreNotTheServer) {
   Server s;
   plantVariables(s, {{"colour", "blue"}});
   // Another program holds both registries for longer than the server waits.
-  std::vector<sqlite3*> holders;
-  for (const char* file : {"/registry-user.db", "/registry-machine.db"}) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((s.dir() + file).c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-    holders.push_back(db);
-  }
+  RegistryWriteLock lock(s);
+  ASSERT_TRUE(lock.held());
   const std::string out = s.dir() + "/probe.out";
   std::map<std::string, std::string> env = vxtest::probeWorker("store:colour=red,vars", out);
   env["VX_REGISTRY_BUSY_MS"] = "300";
@@ -366,10 +384,7 @@ TEST(Server, ABusyRegistryFailsTheStoreNotTheServer) {
       HasSubstr("exception 7001 Cannot store server variables: Couldn't create registrykey"));
   EXPECT_THAT(s.log(), HasSubstr("Cannot store the server variables of [extr]: "));
   EXPECT_THAT(s.log(), HasSubstr("Device or resource busy"));
-  for (sqlite3* db : holders) {
-    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
-  }
+  lock.release();
   EXPECT_EQ(::kill(s.program().pid(), 0), 0);
   EXPECT_THAT(s.log(), Not(HasSubstr("Fatal")));
   ASSERT_TRUE(s.waitUp()) << s.log();
