@@ -144,12 +144,10 @@ void MainProcess::afterHandler() {
     slog(std::string("Error rotating logs: ") + e.what());
   }
   entropy_.service();
-  if (shutting_down_) {
-    // Notices wait for the end of the loop's pass, and a stop's pass also logs what every
-    // worker wrote: what leaving workers wait for (the acknowledgements of their leaves) goes
-    // out after each handler instead.
+  if (shutting_down_ && !state_saved_ && nothingMoreToHear()) {
+    // Whatever the workers still wait for goes out before the disk is waited for.
     smparent_->messenger().flush();
-    if (!state_saved_ && nothingMoreToHear()) saveState();
+    saveState();
   }
   if (status_dirty_ && TimeValue::now() - status_dirty_since_ >= kMaxStatusDelay) {
     writeStatus(serverState());

@@ -332,7 +332,11 @@ void SiblingMessenger::onAckShutdown(ControlMessage m) {
   if (!it->second.empty()) return;
   SiblingImplementation* si = find(x);
   VX_ASSERT(si != nullptr, "No sib impl at ack shutdown.");
-  if (!si->gone_) send(*si, ControlMessage::withId(MessageType::AckShutdown, x, my_id_));
+  if (si->gone_) return;
+  send(*si, ControlMessage::withId(MessageType::AckShutdown, x, my_id_));
+  // The leaver waits for nothing else: it is told now, not when this pass of the parent's
+  // loop (which may have much else to do, a stop's logging for one) ends.
+  flushAll();
 }
 
 void SiblingMessenger::onSiblingDied(ControlMessage m) {

@@ -59,6 +59,32 @@ TEST(LeavingTogether, EachChildHearsOfEveryLeaverOnceAndInItsOwnOrder) {
   EXPECT_TRUE(drain(fifo5).empty());
 }
 
+// The last acknowledgement of a leave reaches the leaver at once, not when the parent's loop
+// next waits: a stop's pass has much else to do (logging what every worker wrote).
+TEST(LeavingTogether, TheLeaverIsToldAtOnceWhenTheLastPeerHasAcknowledged) {
+  Mesh mesh;
+  for (int32_t id = 1; id <= 2; ++id)
+    mesh.add(id);
+  io::FifoReader fifo5(io::fifoPath(mesh.parent().fifoPrefix(), 5));
+  mesh.inject(0, ControlMessage::withId(MessageType::IAmUp, 5, 5));
+  mesh.settle();
+  drain(fifo5);
+
+  mesh.inject(0, ControlMessage::withId(MessageType::InitShutdown, 5, 5));
+  mesh.p().pollInput();
+  EXPECT_TRUE(mesh.p().flush());
+  for (int32_t id : {1, 2}) {
+    mesh.child(id).pollInput();
+    mesh.child(id).flush();
+  }
+  mesh.p().pollInput();  // no flush
+  std::vector<std::string> got;
+  for (const ControlMessage& m : drain(fifo5))
+    got.push_back(m.toString());
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0], "AckShutdown(5) [from:0]");
+}
+
 // A leaver's stream, and a dead sibling's, end after what they sent; the end is seen without
 // reading it, exactly when a read would meet it.
 TEST(LeavingTogether, TheEndOfAStreamIsSeenWithoutReadingIt) {
