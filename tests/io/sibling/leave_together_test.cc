@@ -12,15 +12,28 @@ namespace {
 using io::ControlMessage;
 using io::MessageType;
 
+// Attaches a fake child `id` that reads its own FIFO `fifo`, and empties that FIFO of its
+// start-up notices.
+void attachFake(Mesh& mesh, io::FifoReader& fifo, int32_t id) {
+  mesh.inject(0, ControlMessage::withId(MessageType::IAmUp, id, id));
+  mesh.settle();
+  drain(fifo);
+}
+
+std::vector<std::string> texts(const std::vector<ControlMessage>& messages) {
+  std::vector<std::string> out;
+  for (const ControlMessage& m : messages)
+    out.push_back(m.toString());
+  return out;
+}
+
 TEST(LeavingTogether, EachChildHearsOfEveryLeaverOnceAndInItsOwnOrder) {
   Mesh mesh;
   for (int32_t id = 1; id <= 4; ++id)
     mesh.add(id);
   // A fake child 5, whose FIFO shows what the parent tells it.
   io::FifoReader fifo5(io::fifoPath(mesh.parent().fifoPrefix(), 5));
-  mesh.inject(0, ControlMessage::withId(MessageType::IAmUp, 5, 5));
-  mesh.settle();
-  drain(fifo5);
+  attachFake(mesh, fifo5, 5);
 
   // 1 leaves; the parent then writes to 4 and 5; then 2 and 3 leave. Nothing is flushed in
   // between, so the parent's queue alternates between its children.
@@ -36,9 +49,7 @@ TEST(LeavingTogether, EachChildHearsOfEveryLeaverOnceAndInItsOwnOrder) {
   mesh.p().pollInput();
   EXPECT_TRUE(mesh.p().flush());
 
-  std::vector<std::string> got;
-  for (const ControlMessage& m : drain(fifo5))
-    got.push_back(m.toString());
+  const std::vector<std::string> got = texts(drain(fifo5));
   ASSERT_EQ(got.size(), 4u);
   EXPECT_EQ(got[0], "InitShutdown(1) [from:0]");
   EXPECT_EQ(got[1].rfind("MessageAt(", 0), 0u) << got[1];
@@ -66,9 +77,7 @@ TEST(LeavingTogether, TheLeaverIsToldAtOnceWhenTheLastPeerHasAcknowledged) {
   for (int32_t id = 1; id <= 2; ++id)
     mesh.add(id);
   io::FifoReader fifo5(io::fifoPath(mesh.parent().fifoPrefix(), 5));
-  mesh.inject(0, ControlMessage::withId(MessageType::IAmUp, 5, 5));
-  mesh.settle();
-  drain(fifo5);
+  attachFake(mesh, fifo5, 5);
 
   mesh.inject(0, ControlMessage::withId(MessageType::InitShutdown, 5, 5));
   mesh.p().pollInput();
@@ -78,9 +87,7 @@ TEST(LeavingTogether, TheLeaverIsToldAtOnceWhenTheLastPeerHasAcknowledged) {
     mesh.child(id).flush();
   }
   mesh.p().pollInput();  // no flush
-  std::vector<std::string> got;
-  for (const ControlMessage& m : drain(fifo5))
-    got.push_back(m.toString());
+  const std::vector<std::string> got = texts(drain(fifo5));
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0], "AckShutdown(5) [from:0]");
 }
